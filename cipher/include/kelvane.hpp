@@ -1,0 +1,106 @@
+// C++ side of Kelvane for hosts: ownership of results, byte views, and a
+// run-time loader that binds the eleven exports by name.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <span>
+#include <stdexcept>
+#include <cstring>
+#include <string>
+
+#include "kelvane.h"
+
+namespace kelvane {
+
+using ByteView = std::span<const std::uint8_t>;
+
+struct ByteStrDeleter {
+  void operator()(unsigned char* str) const noexcept { ByteStrFree(str); }
+};
+
+// Owner of one library result.
+using ByteStrPtr = std::unique_ptr<unsigned char, ByteStrDeleter>;
+
+// Takes over a result; a NULL result means the library ran out of memory.
+inline ByteStrPtr adopt(ByteStr str) {
+  if (str == nullptr) throw std::bad_alloc();
+  return ByteStrPtr(str);
+}
+
+inline ByteView view(const unsigned char* str) { return {str, ByteStrLen(str)}; }
+inline ByteView view(const ByteStrPtr& str) { return view(str.get()); }
+
+inline ByteStrPtr copyOf(ByteView bytes) {
+  if (bytes.size() > UINT32_MAX) throw std::length_error("byte string too long");
+  return adopt(ByteStrAlloc(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+}
+
+// A reusable argument block: fill() rewrites it in place and grows it only
+// when a longer string comes, so repeated calls allocate nothing.
+class ByteStrBuffer {
+ public:
+  const unsigned char* fill(ByteView bytes) {
+    if (bytes.size() > UINT32_MAX) throw std::length_error("byte string too long");
+    const auto length = static_cast<std::uint32_t>(bytes.size());
+    if (!block_ || length > capacity_) {
+      block_ = adopt(ByteStrAlloc(nullptr, length));
+      capacity_ = length;
+    }
+    unsigned char* data = block_.get();
+    std::memcpy(data - 4, &length, sizeof length);
+    if (length != 0) std::memcpy(data, bytes.data(), length);
+    data[length] = 0;
+    return data;
+  }
+
+ private:
+  ByteStrPtr block_;
+  std::uint32_t capacity_ = 0;
+};
+
+// The exports, as function pointers.
+struct Api {
+  decltype(&::encode) encode = nullptr;
+  decltype(&::decode) decode = nullptr;
+  decltype(&::clishuf) clishuf = nullptr;
+  decltype(&::serdesh) serdesh = nullptr;
+  decltype(&::sershuf) sershuf = nullptr;
+  decltype(&::clidesh) clidesh = nullptr;
+  decltype(&::seedcrypt) seedcrypt = nullptr;
+  decltype(&::clienc) clienc = nullptr;
+  decltype(&::serenc) serenc = nullptr;
+  decltype(&::serdec) serdec = nullptr;
+  decltype(&::clidec) clidec = nullptr;
+};
+
+class LoadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The library opened at run time. Move-only; unloads when destroyed, so it
+// must outlive every use of its api().
+class Library {
+ public:
+  // `file` is handed to the dynamic loader as it stands: a name with a slash
+  // is a path, a bare name goes through the loader's search path.
+  static Library open(const std::string& file);
+
+  Library(Library&& other) noexcept;
+  Library& operator=(Library&& other) noexcept;
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+  ~Library();
+
+  const Api& api() const { return api_; }
+
+ private:
+  Library() = default;
+  void* handle_ = nullptr;
+  Api api_;
+};
+
+}  // namespace kelvane

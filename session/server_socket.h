@@ -1,0 +1,97 @@
+// One player's session: its connection, the handshake that builds its
+// CipherState, the receive loop, the opcode dispatch and every packet the
+// server sends to that player. Free of I/O: it talks to its socket through
+// SocketControl and to the cipher through the loaded Kelvane exports.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+
+#include "bytes.h"
+#include "character_record.h"
+#include "generator.h"
+#include "kelvane.hpp"
+#include "socket_control.h"
+
+namespace quorvane {
+
+inline constexpr std::size_t kNameFieldSize = 46;
+using NameField = std::array<std::uint8_t, kNameFieldSize>;
+
+// Phases of a session.
+inline constexpr std::int16_t kPhaseIdle = 0;
+inline constexpr std::int16_t kPhaseAwaitingHello = 1;
+inline constexpr std::int16_t kPhaseOpen = 2;
+
+// A packet handler that cannot go on; the rest of that arrival is abandoned
+// and the session keeps serving.
+class HandlerFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class ServerSocket {
+ public:
+  // The event through which a session hands a packet to the other player.
+  using AllSendHandler = std::function<void(std::int16_t id, ByteView data)>;
+
+  ServerSocket(SocketControl& socket, const kelvane::Api& cipher, Generator& generator,
+               std::filesystem::path dataDir);
+  ServerSocket(const ServerSocket&) = delete;
+  ServerSocket& operator=(const ServerSocket&) = delete;
+
+  void Closer();
+  void Accept(std::int32_t requestID);
+  std::int16_t Stat() const;
+  NameField Char() const;
+  std::int16_t PlayerX() const;
+  std::int16_t PlayerY() const;
+  void SendData(std::int16_t id, ByteView data);
+  void SendStats();
+  void SendItems();
+  void SendSpells();
+
+  void SetAllSendHandler(AllSendHandler handler);
+
+  // Read-only views for the host and for tests.
+  std::int16_t Phase() const { return SessionPhase; }
+  const ::CipherState& Cipher() const { return CipherState; }
+  const quorvane::CharacterRecord& Character() const { return CharacterRecord; }
+
+ private:
+  void DataArrival();
+  void Handshake();
+  void ReceiveLoop();
+  void DispatchPacket(std::int16_t opcode, ByteView payload);
+  void Ping();
+  void Chat(ByteView payload);
+  void Move(ByteView payload);
+  void Login(ByteView payload);
+
+  bool Ready() const;
+  // Seals with serenc and writes the packet to this session's own socket.
+  void SendSealed(std::int16_t opcode, ByteView payload);
+  void RaiseAllSend(std::int16_t id, ByteView data);
+
+  SocketControl& socket_;
+  const kelvane::Api& cipher_;
+  Generator& generator_;
+  std::filesystem::path dataDir_;
+  AllSendHandler allSend_;
+
+  std::int16_t SessionPhase = kPhaseIdle;
+  ::CipherState CipherState{};
+  quorvane::NameField NameField{};
+  quorvane::CharacterRecord CharacterRecord{};
+
+  // Arrived bytes not yet consumed; an incomplete packet waits here for the
+  // rest of its bytes.
+  Bytes received_;
+  // Reused argument block for the cipher calls.
+  kelvane::ByteStrBuffer argument_;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,5 @@
+// Placeholder until the login sequence lands; replaced, not extended.
+#include "server_socket.h"
+namespace quorvane {
+void ServerSocket::SendSpells() {}
+}  // namespace quorvane
