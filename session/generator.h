@@ -15,12 +15,16 @@ class Generator {
   static std::uint64_t SystemClock();
 
   explicit Generator(std::uint64_t seed, Clock clock = SystemClock);
+  virtual ~Generator() = default;
+  Generator(const Generator&) = delete;
+  Generator& operator=(const Generator&) = delete;
 
-  // Uniform in [0, 1), in steps of 2^-24.
-  float NextUnit();
+  // Uniform in [0, 1), in steps of 2^-24. Virtual so that tests can script
+  // the draws a caller sees.
+  virtual float NextUnit();
   // Mixes the clock reading into the current state, so that reseeding twice
   // within one clock reading still yields different draws.
-  void ReseedFromClock();
+  virtual void ReseedFromClock();
 
  private:
   std::uint64_t state_;
