@@ -1,0 +1,90 @@
+// quorvane: the map server. Loads the cipher library, then runs Form1 on one
+// Qt event thread, in a window or headless.
+#include <QApplication>
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "kelvane.hpp"
+#include "plain_text_log_box.h"
+#include "server.h"
+#include "server_options.h"
+#include "server_window.h"
+#include "stdout_log_box.h"
+#include "termination_signals.h"
+
+namespace {
+
+void PrintTo(std::FILE* stream, const QString& text) {
+  std::fputs(text.toLocal8Bit().constData(), stream);
+  std::fflush(stream);
+}
+
+bool EnvironmentHas(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// A platform named in QT_QPA_PLATFORM (offscreen, for one) needs no display.
+bool HasDisplay() {
+  return EnvironmentHas("DISPLAY") || EnvironmentHas("WAYLAND_DISPLAY") ||
+         EnvironmentHas("QT_QPA_PLATFORM");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  quorvane::TerminationSignals::Block();
+
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const quorvane::CommandLine commandLine = quorvane::ParseCommandLine(arguments);
+  if (!commandLine.options) {
+    PrintTo(commandLine.messageIsError ? stderr : stdout, commandLine.message);
+    return commandLine.exitStatus;
+  }
+  const quorvane::ServerOptions& options = *commandLine.options;
+
+  bool headless = options.headless;
+  if (!headless && !HasDisplay()) {
+    PrintTo(stderr, "no display (DISPLAY and WAYLAND_DISPLAY are unset): running headless\n");
+    headless = true;
+  }
+  const std::unique_ptr<QCoreApplication> app = headless
+                                                    ? std::make_unique<QCoreApplication>(argc, argv)
+                                                    : std::make_unique<QApplication>(argc, argv);
+
+  std::optional<kelvane::Library> library;
+  const QString libraryFile =
+      quorvane::LibraryToLoad(options.library, QCoreApplication::applicationDirPath());
+  try {
+    library.emplace(kelvane::Library::open(libraryFile.toStdString()));
+  } catch (const kelvane::LoadError& error) {
+    PrintTo(stderr, QString::fromStdString(error.what()) + "\n");
+    return 1;
+  }
+
+  const quorvane::TerminationSignals terminationSignals([] { QCoreApplication::quit(); });
+
+  std::unique_ptr<quorvane::ServerWindow> window;
+  std::unique_ptr<quorvane::TextBox> log;
+  if (headless) {
+    log = std::make_unique<quorvane::StdoutLogBox>();
+  } else {
+    window = std::make_unique<quorvane::ServerWindow>();
+    log = std::make_unique<quorvane::PlainTextLogBox>(window->Text1());
+  }
+
+  quorvane::Server server(options, library->api(), *log);
+  try {
+    server.Start();
+  } catch (const std::runtime_error& error) {
+    PrintTo(stderr, QString::fromStdString(error.what()) + "\n");
+    return 1;
+  }
+  PrintTo(stderr, "listening on " + server.Endpoint() + "\n");
+  if (window) window->show();
+  return app->exec();
+}

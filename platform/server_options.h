@@ -1,0 +1,38 @@
+// The program's command line.
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+namespace quorvane {
+
+inline constexpr char kLibraryFileName[] = "libkelvane.so.1";
+
+struct ServerOptions {
+  QHostAddress listen{QHostAddress::Any};
+  std::uint16_t port = 10217;
+  QString dataDir;  // empty: the working directory
+  int tickMs = 5000;
+  QString library;  // empty: beside the executable, then the loader's search path
+  bool headless = false;
+};
+
+// Either options to run with, or a text to print and an exit status.
+struct CommandLine {
+  std::optional<ServerOptions> options;
+  QString message;
+  bool messageIsError = false;
+  int exitStatus = 0;
+};
+
+// `arguments` includes the program name first.
+CommandLine ParseCommandLine(const QStringList& arguments);
+
+// The library file to load: the option when given, else the one beside the
+// executable when it exists, else the bare name for the loader's search path.
+QString LibraryToLoad(const QString& option, const QString& executableDir);
+
+}  // namespace quorvane
