@@ -54,9 +54,14 @@ class ClientLoop {
       : connection_(std::move(connection)), session_(seed) {}
 
   bool Handshake() {
-    connection_.SendAll(session_.Hello());
+    try {
+      connection_.SendAll(session_.Hello());
+    } catch (const std::runtime_error&) {
+      // A refused client may be reset before its hello has gone out.
+      closed_ = true;
+    }
     const auto deadline = std::chrono::steady_clock::now() + kHandshakeTimeout;
-    while (session_.phase() == ClientSession::Phase::kAwaitingReply) {
+    while (!closed_ && session_.phase() == ClientSession::Phase::kAwaitingReply) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
       if (left <= 0ms || !ReadSocket(left)) break;

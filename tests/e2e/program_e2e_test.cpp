@@ -1,0 +1,198 @@
+// The program as a process: start-up failures, signals, running without a
+// display, and quorvane-client driven through a pipe.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "e2e_fixture.h"
+
+namespace quorvane::testing {
+namespace {
+
+ChildProcess::Options ProgramWith(std::vector<std::string> arguments) {
+  ChildProcess::Options options;
+  options.arguments = std::move(arguments);
+  options.arguments.insert(options.arguments.begin(), QUORVANE_PROGRAM);
+  return options;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// A socket bound and listening on 127.0.0.1, holding a port for the test.
+class HeldPort {
+ public:
+  HeldPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size);
+    ::listen(fd_, 1);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+  }
+  ~HeldPort() { ::close(fd_); }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int fd_;
+  std::uint16_t port_ = 0;
+};
+
+TEST(ProgramTest, PortInUseIsReportedAndEndsTheProgram) {
+  HeldPort held;
+  const std::string port = std::to_string(held.port());
+  ChildProcess program(ProgramWith({"--headless", "--listen", "127.0.0.1", "--port", port}));
+  EXPECT_TRUE(program.WaitForStderrLine("cannot listen on 127.0.0.1:" + port + ": ", 5s));
+  const std::optional<int> status = program.WaitForExit(5s);
+  ASSERT_TRUE(status);
+  EXPECT_NE(*status, 0);
+}
+
+TEST(ProgramTest, MissingLibraryOrExportIsNamedAndNothingListens) {
+  struct Case {
+    std::string library;
+    std::string named;
+  };
+  const std::vector<Case> cases{
+      {"/nonexistent/libkelvane.so.1", "/nonexistent/libkelvane.so.1"},
+      // A real shared object that is not the cipher: its first missing export is named.
+      {"libm.so.6", "lacks the export encode"},
+  };
+  for (const Case& c : cases) {
+    ChildProcess program(ProgramWith(
+        {"--headless", "--listen", "127.0.0.1", "--port", "0", "--library", c.library}));
+    const std::optional<int> status = program.WaitForExit(5s);
+    ASSERT_TRUE(status) << c.library;
+    EXPECT_NE(*status, 0) << c.library;
+    const std::vector<std::string> errors = program.StderrLines();
+    EXPECT_TRUE(std::any_of(errors.begin(), errors.end(), [&](const std::string& line) {
+      return line.find(c.named) != std::string::npos;
+    })) << c.library;
+    EXPECT_FALSE(program.WaitForStderrLine("listening on", 0ms)) << c.library;
+  }
+}
+
+TEST(ProgramTest, BadOptionsAreRefusedWithStatusTwo) {
+  for (const std::vector<std::string>& arguments :
+       std::vector<std::vector<std::string>>{{"--port", "65536"},
+                                             {"--port", "ten"},
+                                             {"--tick-ms", "0"},
+                                             {"--listen", "not-an-address"},
+                                             {"--data-dir", "/nonexistent/folder"},
+                                             {"--no-such-option"}}) {
+    ChildProcess program(ProgramWith(arguments));
+    EXPECT_EQ(program.WaitForExit(5s), 2) << arguments[0];
+  }
+}
+
+TEST(ProgramTest, TerminationSignalsEndItCleanly) {
+  for (int signal : {SIGTERM, SIGINT}) {
+    ServerProcess server(QUORVANE_PROGRAM, {});
+    SyncClient peer("127.0.0.1", server.port(), 1);
+    ASSERT_TRUE(peer.Handshake());
+    EXPECT_EQ(server.process().Signal(signal, 5s), 0) << "signal " << signal;
+    EXPECT_TRUE(peer.WaitClosed());
+  }
+}
+
+TEST(ProgramTest, WithoutADisplayItRunsHeadlessAndSaysSoOnce) {
+  ChildProcess::Options options = ProgramWith({"--listen", "127.0.0.1", "--port", "0"});
+  options.environment = {{"DISPLAY", std::nullopt},
+                         {"WAYLAND_DISPLAY", std::nullopt},
+                         {"QT_QPA_PLATFORM", std::nullopt}};
+  ChildProcess program(options);
+  const std::optional<std::string> listening = program.WaitForStderrLine("listening on ", 10s);
+  ASSERT_TRUE(listening);
+  const auto port =
+      static_cast<std::uint16_t>(std::stoi(listening->substr(listening->rfind(':') + 1)));
+  SyncClient peer("127.0.0.1", port, 1);
+  ASSERT_TRUE(peer.Handshake());
+  EXPECT_TRUE(program.WaitForStdoutLine("Connected client to Server1", 5s));
+  const std::vector<std::string> errors = program.StderrLines();
+  EXPECT_EQ(std::count_if(errors.begin(), errors.end(),
+                          [](const std::string& line) {
+                            return line.find("running headless") != std::string::npos;
+                          }),
+            1);
+}
+
+TEST(ProgramTest, HelpAndVersionGoToStandardOutput) {
+  ChildProcess help(ProgramWith({"--help"}));
+  EXPECT_EQ(help.WaitForExit(5s), 0);
+  const std::vector<std::string> text = help.StdoutLines();
+  for (const std::string option :
+       {"--port", "--listen", "--data-dir", "--tick-ms", "--library", "--headless", "--version"}) {
+    EXPECT_TRUE(std::any_of(text.begin(), text.end(), [&](const std::string& line) {
+      return line.find(option) != std::string::npos;
+    })) << option;
+  }
+  ChildProcess version(ProgramWith({"--version"}));
+  EXPECT_EQ(version.WaitForExit(5s), 0);
+  EXPECT_TRUE(version.WaitForStdoutLine("quorvane ", 0ms));
+}
+
+TEST(ClientProgramTest, PipedCommandsAreSentAndRepliesPrinted) {
+  ServerProcess server(QUORVANE_PROGRAM, {});
+  ChildProcess::Options options;
+  options.arguments = {QUORVANE_CLIENT, "--port", std::to_string(server.port())};
+  options.input = "ping\nsay 2 hello there\nbogus\n";
+  ChildProcess client(options);
+  EXPECT_EQ(client.WaitForExit(10s), 0);
+  const std::vector<std::string> out = client.StdoutLines();
+  const auto has = [&](const std::string& text) {
+    return std::any_of(out.begin(), out.end(), [&](const std::string& line) {
+      return line.find(text) != std::string::npos;
+    });
+  };
+  EXPECT_TRUE(has("recv 125 Pong, 1 bytes: 00"));
+  // 00, type 02, no name yet, 0A, the text.
+  EXPECT_TRUE(has("recv 303 ChatLine, 14 bytes: 00 02 0a 68 65 6c 6c 6f 20 74 68 65 72 65"));
+  EXPECT_TRUE(has("line type 2 from \"\": \"hello there\""));
+  EXPECT_TRUE(client.WaitForStderrLine("unknown command: bogus", 0ms));
+}
+
+TEST(ClientProgramTest, InputEndingStillWaitsForTheReplies) {
+  ServerProcess server(QUORVANE_PROGRAM, {});
+  ChildProcess::Options options;
+  options.arguments = {QUORVANE_CLIENT, "--port", std::to_string(server.port()), "--name", "Ann"};
+  options.input = "say hi\n";
+  ChildProcess client(options);
+  EXPECT_EQ(client.WaitForExit(10s), 0);
+  EXPECT_TRUE(client.WaitForStdoutLine("line type 1 from \"Ann\": \"hi\"", 0ms));
+}
+
+TEST(ClientProgramTest, QuitEndsAtOnceWithoutSendingWhatFollows) {
+  ServerProcess server(QUORVANE_PROGRAM, {});
+  ChildProcess::Options options;
+  options.arguments = {QUORVANE_CLIENT, "--port", std::to_string(server.port())};
+  options.input = "quit\nping\n";
+  ChildProcess client(options);
+  EXPECT_EQ(client.WaitForExit(10s), 0);
+  EXPECT_FALSE(client.WaitForStdoutLine("124", 0ms));
+}
+
+TEST(ClientProgramTest, RefusedClientFailsTheHandshake) {
+  ServerProcess server(QUORVANE_PROGRAM, {});
+  SyncClient first("127.0.0.1", server.port(), 1);
+  SyncClient second("127.0.0.1", server.port(), 2);
+  ASSERT_TRUE(first.Handshake());
+  ASSERT_TRUE(second.Handshake());
+  ChildProcess::Options options;
+  options.arguments = {QUORVANE_CLIENT, "--port", std::to_string(server.port())};
+  ChildProcess client(options);
+  EXPECT_EQ(client.WaitForExit(10s), 1);
+  EXPECT_TRUE(client.WaitForStderrLine("closed the connection during the handshake", 0ms))
+      << Joined(client.StderrLines());
+}
+
+}  // namespace
+}  // namespace quorvane::testing

@@ -1,0 +1,184 @@
+// The Qt listener and socket control over real loopback connections, with a
+// plain client on the other end.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "qt_listener.h"
+#include "qt_socket_control.h"
+#include "tcp_connection.h"
+
+namespace quorvane {
+namespace {
+
+using client::TcpConnection;
+using namespace std::chrono_literals;
+
+// Runs the event loop until `done` holds; false when it did not within 5 s.
+bool SpinUntil(const std::function<bool()>& done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > 5000) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+// Reads from the client side without blocking the event loop.
+TcpConnection::ReadStatus ReadWhileSpinning(TcpConnection& peer, Bytes& into) {
+  std::optional<TcpConnection::ReadStatus> status;
+  SpinUntil([&] {
+    const auto now = peer.ReadSome(into, 0ms);
+    if (now != TcpConnection::ReadStatus::kTimeout) status = now;
+    return status.has_value();
+  });
+  return status.value_or(TcpConnection::ReadStatus::kTimeout);
+}
+
+class QtAdaptersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    listener_.SetConnectionRequestHandler([this](std::int32_t id) {
+      requests_.push_back(id);
+      if (onRequest_) onRequest_(id);
+    });
+    listener_.Bind(0);
+    listener_.Listen();
+    port_ = static_cast<std::uint16_t>(listener_.Endpoint().section(':', -1).toUInt());
+  }
+
+  TcpConnection ConnectClient() {
+    const std::size_t before = requests_.size();
+    TcpConnection peer = TcpConnection::Connect("127.0.0.1", port_, 5s);
+    EXPECT_TRUE(SpinUntil([&] { return requests_.size() > before; }));
+    return peer;
+  }
+
+  QtListener listener_{QHostAddress::LocalHost};
+  QtSocketControl control_{listener_};
+  std::function<void(std::int32_t)> onRequest_;
+  std::vector<std::int32_t> requests_;
+  std::uint16_t port_ = 0;
+};
+
+TEST_F(QtAdaptersTest, EndpointNamesTheAddressAndTheChosenPort) {
+  EXPECT_TRUE(listener_.Endpoint().startsWith("127.0.0.1:"));
+  EXPECT_NE(port_, 0);
+}
+
+TEST_F(QtAdaptersTest, ListeningTwiceOnOnePortFailsWithTheReason) {
+  QtListener second(QHostAddress::LocalHost);
+  second.Bind(port_);
+  try {
+    second.Listen();
+    FAIL() << "the port was taken twice";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what())
+                  .rfind("cannot listen on 127.0.0.1:" + std::to_string(port_) + ": ", 0),
+              0u)
+        << error.what();
+  }
+}
+
+TEST_F(QtAdaptersTest, RequestNoSlotTakesIsClosedAtOnce) {
+  TcpConnection peer = ConnectClient();
+  Bytes arrived;
+  EXPECT_EQ(ReadWhileSpinning(peer, arrived), TcpConnection::ReadStatus::kClosed);
+  EXPECT_EQ(control_.State(), QtSocketControl::kClosed);
+}
+
+TEST_F(QtAdaptersTest, RequestIdsDifferAndOnlyThePendingOneCanBeTaken) {
+  onRequest_ = [this](std::int32_t id) { control_.Accept(id + 1); };
+  TcpConnection refused = ConnectClient();
+  EXPECT_EQ(control_.State(), QtSocketControl::kClosed);
+  Bytes arrived;
+  EXPECT_EQ(ReadWhileSpinning(refused, arrived), TcpConnection::ReadStatus::kClosed);
+
+  onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
+  TcpConnection accepted = ConnectClient();
+  EXPECT_EQ(control_.State(), SocketControl::kConnected);
+  ASSERT_EQ(requests_.size(), 2u);
+  EXPECT_NE(requests_[0], requests_[1]);
+}
+
+TEST_F(QtAdaptersTest, ArrivalsAreReadInFullAndInOrder) {
+  onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
+  Bytes received;
+  int arrivals = 0;
+  control_.SetDataArrivalHandler([&] {
+    ++arrivals;
+    control_.GetData(received);
+  });
+  TcpConnection peer = ConnectClient();
+  Bytes sent;
+  for (std::uint8_t round = 0; round < 20; ++round) {
+    const Bytes chunk(100 + round, round);
+    peer.SendAll(chunk);
+    sent.insert(sent.end(), chunk.begin(), chunk.end());
+  }
+  EXPECT_TRUE(SpinUntil([&] { return received.size() >= sent.size(); }));
+  EXPECT_EQ(received, sent);
+  EXPECT_GE(arrivals, 1);
+  Bytes nothing;
+  control_.GetData(nothing);
+  EXPECT_TRUE(nothing.empty());
+}
+
+TEST_F(QtAdaptersTest, SentBytesReachThePeerInCallOrder) {
+  onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
+  TcpConnection peer = ConnectClient();
+  const Bytes first{0x00, 0x01, 0x02};
+  const Bytes second{0xFF, 0xFE};
+  control_.SendData(first);
+  control_.SendData(second);
+  Bytes arrived;
+  EXPECT_TRUE(SpinUntil([&] {
+    peer.ReadSome(arrived, 0ms);
+    return arrived.size() >= 5;
+  }));
+  EXPECT_EQ(arrived, (Bytes{0x00, 0x01, 0x02, 0xFF, 0xFE}));
+}
+
+TEST_F(QtAdaptersTest, PeerLeavingTurnsTheStateClosed) {
+  onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
+  control_.SetDataArrivalHandler([] {});
+  {
+    TcpConnection peer = ConnectClient();
+    ASSERT_EQ(control_.State(), SocketControl::kConnected);
+  }
+  EXPECT_TRUE(SpinUntil([&] { return control_.State() == QtSocketControl::kClosed; }));
+  control_.SendData(Bytes{0x01});  // dropped, no failure
+}
+
+TEST_F(QtAdaptersTest, CloseEndsTheConnectionAndMayBeRepeated) {
+  onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
+  TcpConnection peer = ConnectClient();
+  control_.Close();
+  EXPECT_EQ(control_.State(), QtSocketControl::kClosed);
+  control_.Close();
+  Bytes arrived;
+  EXPECT_EQ(ReadWhileSpinning(peer, arrived), TcpConnection::ReadStatus::kClosed);
+}
+
+TEST_F(QtAdaptersTest, AcceptOnABusyControlDropsTheOldConnection) {
+  onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
+  TcpConnection old = ConnectClient();
+  TcpConnection newer = ConnectClient();
+  Bytes arrived;
+  EXPECT_EQ(ReadWhileSpinning(old, arrived), TcpConnection::ReadStatus::kClosed);
+  control_.SendData(Bytes{0x42});
+  EXPECT_TRUE(SpinUntil([&] {
+    newer.ReadSome(arrived, 0ms);
+    return !arrived.empty();
+  }));
+  EXPECT_EQ(arrived, Bytes{0x42});
+}
+
+}  // namespace
+}  // namespace quorvane
