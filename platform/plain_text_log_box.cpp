@@ -26,7 +26,7 @@ void PlainTextLogBox::SetSelText(std::string_view text) {
   QTextDocument& document = *edit_.document();
   const int end = std::max(0, document.characterCount() - 1);
   const int from = std::clamp(start_, 0, end);
-  const int to = std::clamp(start_ + std::max(length_, 0), from, end);
+  const int to = std::clamp(from + std::max(length_, 0), from, end);
 
   QScrollBar& scroll = *edit_.verticalScrollBar();
   const bool showingTop = scroll.value() == scroll.minimum();
