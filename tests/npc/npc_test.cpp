@@ -1,0 +1,273 @@
+// The spawner, the mover and the tick handler, seen from the players' side:
+// every announcement is opened by a client on the far end of a fake socket.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "npc_host.h"
+#include "scripted_generator.h"
+
+namespace quorvane::testing {
+namespace {
+
+using client::Packet;
+
+constexpr std::int16_t kSpawn = 205;
+constexpr std::int16_t kMove = 203;
+
+// NPC 0 spawned at X 55, Y 23 facing 5, written out from the payload table.
+const Bytes kSpawnNpc0 = {
+    0x02,                                                      // 0
+    '+',  'V',  'o',  'l', 'k', 'r', 'i', 'n', '_', ' ', '0',  // 1-11: the name
+    0,    0,    0,    0,   0,   0,                             // 12-17
+    0x38,                                                      // 18
+    0,    0,    0,    0,   0,                                  // 19-23
+    0x05,                                                      // 24: Dir
+    0,    0,    0,    0,   0,   0,   0,   0,   0,   0,   0,    // 25-35
+    0x1E, 0x1E,                                                // 36-37
+    0,    0,    0,    0,   0,   0,   0,   0,                   // 38-45
+    0x37, 0x00,                                                // 46-47: X 55
+    0x17, 0x00,                                                // 48-49: Y 23
+    0x01, 0x00, 0x01,                                          // 50-52
+};
+
+// NPC 1 spawned at X 100, Y 10 facing 9.
+const Bytes kSpawnNpc1 = {
+    0x02,                                                      // 0
+    '+',  'V',  'o',  'l', 'k', 'r', 'i', 'n', '_', ' ', '1',  // 1-11: the name
+    0,    0,    0,    0,   0,   0,                             // 12-17
+    0x38,                                                      // 18
+    0,    0,    0,    0,   0,                                  // 19-23
+    0x09,                                                      // 24: Dir
+    0,    0,    0,    0,   0,   0,   0,   0,   0,   0,   0,    // 25-35
+    0x1E, 0x1E,                                                // 36-37
+    0,    0,    0,    0,   0,   0,   0,   0,                   // 38-45
+    0x64, 0x00,                                                // 46-47: X 100
+    0x0A, 0x00,                                                // 48-49: Y 10
+    0x01, 0x00, 0x01,                                          // 50-52
+};
+
+// A move announcement: the spawn bytes with the old facing at 24, then the new.
+Bytes MovePayload(Bytes spawnBytes, std::uint8_t oldDir, std::uint8_t newDir) {
+  spawnBytes[24] = oldDir;
+  spawnBytes.push_back(newDir);
+  return spawnBytes;
+}
+
+struct Step {
+  int dx;
+  int dy;
+};
+
+// The four draws of one step: X sign, X size, Y sign, Y size.
+void QueueStep(ScriptedGenerator& generator, Step step) {
+  const auto axis = [&](int delta) {
+    const float sign = UnitFor(delta < 0 ? 1 : 0, 2);
+    const float size = UnitFor(delta == 0 ? 0 : 1, 2);
+    generator.Queue({sign, size});
+  };
+  axis(step.dx);
+  axis(step.dy);
+}
+
+void QueueSpawn(ScriptedGenerator& generator, int x, int y, int dir) {
+  generator.Queue({UnitFor(x - 10, 91), UnitFor(y - 10, 91), UnitFor(dir - 1, 9)});
+}
+
+// The handshake draws the server seed from the same generator.
+void ConnectScripted(NpcHost& host, ScriptedGenerator& generator) {
+  generator.Queue({0.5f});
+  host.ConnectPlayer();
+  EXPECT_TRUE(generator.Exhausted());
+  generator.ClearCalls();
+}
+
+class NpcTest : public ::testing::Test {
+ protected:
+  void ConnectPlayer() { ConnectScripted(host_, generator_); }
+  // Ticks 1 and 2 with NPC 0 spawned at (55, 23) facing 5.
+  void SpawnNpc0() {
+    QueueSpawn(generator_, 55, 23, 5);
+    host_.Tick();
+    host_.Tick();
+  }
+  // Ticks 3 and 4, NPC 0 standing still, NPC 1 spawned at (100, 10) facing 9.
+  void SpawnNpc1() {
+    QueueStep(generator_, {0, 0});
+    QueueStep(generator_, {0, 0});
+    QueueSpawn(generator_, 100, 10, 9);
+    host_.Tick();
+    host_.Tick();
+  }
+
+  ScriptedGenerator generator_;
+  NpcHost host_{generator_};
+};
+
+TEST_F(NpcTest, SecondTickSpawnsNpc0ForEachPlayerOnce) {
+  ConnectPlayer();
+  ConnectPlayer();
+  QueueSpawn(generator_, 55, 23, 5);
+
+  host_.Tick();
+  EXPECT_TRUE(host_.Received(0).empty());
+  EXPECT_TRUE(host_.Received(1).empty());
+  EXPECT_EQ(host_.Log(), "");
+  EXPECT_EQ(generator_.Calls(), "") << "a tick without NPCs draws nothing";
+
+  host_.Tick();
+  const std::vector<Packet> expected{{kSpawn, kSpawnNpc0}};
+  EXPECT_EQ(host_.Received(0), expected);
+  EXPECT_EQ(host_.Received(1), expected);
+  EXPECT_EQ(host_.Log(), "added +Volkrin_ 0 55 23\r\n");
+  EXPECT_EQ(host_.form().Npc(0).Name, "+Volkrin_ 0");
+  EXPECT_TRUE(host_.form().Npc(1).Name.empty());
+  EXPECT_EQ(host_.form().Ticks(), 0);
+}
+
+TEST_F(NpcTest, FourthTickMovesFirstThenSpawnsNpc1WithItsLogLineOnTop) {
+  ConnectPlayer();
+  SpawnNpc0();
+  host_.Received(0);
+
+  QueueStep(generator_, {0, 0});
+  host_.Tick();
+  EXPECT_TRUE(host_.Received(0).empty());
+
+  QueueStep(generator_, {1, 0});
+  QueueSpawn(generator_, 100, 10, 9);
+  host_.Tick();
+  const std::vector<Packet> expected{{kMove, MovePayload(kSpawnNpc0, 5, 6)}, {kSpawn, kSpawnNpc1}};
+  EXPECT_EQ(host_.Received(0), expected);
+  EXPECT_EQ(host_.Log(), "added +Volkrin_ 1 100 10\r\nadded +Volkrin_ 0 55 23\r\n");
+  EXPECT_TRUE(generator_.Exhausted());
+}
+
+TEST_F(NpcTest, SpawnAttemptsAfterTheSecondDoNothing) {
+  ConnectPlayer();
+  SpawnNpc0();
+  SpawnNpc1();
+  host_.Received(0);
+  const std::string log = host_.Log();
+  generator_.ClearCalls();
+
+  for (int tick = 0; tick < 4; ++tick) {
+    QueueStep(generator_, {0, 0});
+    QueueStep(generator_, {0, 0});
+    host_.Tick();
+  }
+  EXPECT_TRUE(host_.Received(0).empty());
+  EXPECT_EQ(host_.Log(), log);
+  // Two NPCs, four draws each, four ticks: no draw for a spawn.
+  EXPECT_EQ(generator_.Calls().size(), 2u * 2 * 4 * 4);
+  EXPECT_TRUE(host_.form().Npc(2).Name.empty());
+}
+
+TEST_F(NpcTest, EachStepTurnsToItsKeypadFacing) {
+  struct Case {
+    Step step;
+    std::uint8_t dir;
+  };
+  const Case cases[] = {
+      {{-1, 1}, 1}, {{0, 1}, 2},   {{1, 1}, 3},  {{-1, 0}, 4},
+      {{1, 0}, 6},  {{-1, -1}, 7}, {{0, -1}, 8}, {{1, -1}, 9},
+  };
+  ConnectPlayer();
+  SpawnNpc0();
+  host_.Received(0);
+
+  // Each move's old facing is the one the previous move announced, starting
+  // from the spawn value 5; the position stays the spawn position.
+  std::uint8_t previous = 5;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "step " << c.step.dx << "," << c.step.dy);
+    QueueStep(generator_, c.step);
+    if (!host_.form().Npc(1).Name.empty()) {
+      QueueStep(generator_, {0, 0});
+    } else if (host_.form().Ticks() == 1) {
+      QueueSpawn(generator_, 100, 10, 9);
+    }
+    host_.Tick();
+
+    const std::vector<Packet> received = host_.Received(0);
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received.front(), (Packet{kMove, MovePayload(kSpawnNpc0, previous, c.dir)}));
+    EXPECT_EQ(host_.form().Npc(0).Dir, c.dir);
+    EXPECT_EQ(host_.form().Npc(0).X, 55);
+    EXPECT_EQ(host_.form().Npc(0).Y, 23);
+    previous = c.dir;
+  }
+  EXPECT_TRUE(generator_.Exhausted());
+}
+
+TEST_F(NpcTest, StandingStillSendsNothingAndKeepsTheFacing) {
+  ConnectPlayer();
+  SpawnNpc0();
+  QueueStep(generator_, {0, 1});
+  host_.Tick();
+  host_.Received(0);
+
+  QueueStep(generator_, {0, 0});
+  QueueSpawn(generator_, 100, 10, 9);
+  host_.Tick();
+  EXPECT_EQ(host_.Received(0), (std::vector<Packet>{{kSpawn, kSpawnNpc1}}));
+  EXPECT_EQ(host_.form().Npc(0).Dir, 2);
+
+  QueueStep(generator_, {-1, 0});
+  QueueStep(generator_, {0, 0});
+  host_.Tick();
+  EXPECT_EQ(host_.Received(0), (std::vector<Packet>{{kMove, MovePayload(kSpawnNpc0, 2, 4)}}));
+}
+
+TEST_F(NpcTest, NpcsLiveOnWithNobodyConnected) {
+  SpawnNpc0();
+  SpawnNpc1();
+  EXPECT_EQ(host_.Log(), "added +Volkrin_ 1 100 10\r\nadded +Volkrin_ 0 55 23\r\n");
+  EXPECT_EQ(host_.form().Npc(1).Dir, 9);
+  EXPECT_TRUE(generator_.Exhausted());
+}
+
+TEST_F(NpcTest, PlayerConnectingAfterBothSpawnsGetsOnlyMoves) {
+  SpawnNpc0();
+  SpawnNpc1();
+  ConnectPlayer();
+
+  QueueStep(generator_, {1, 1});
+  QueueStep(generator_, {-1, -1});
+  host_.Tick();
+  QueueStep(generator_, {0, -1});
+  QueueStep(generator_, {0, 0});
+  host_.Tick();
+
+  const std::vector<Packet> expected{
+      {kMove, MovePayload(kSpawnNpc0, 5, 3)},
+      {kMove, MovePayload(kSpawnNpc1, 9, 7)},
+      {kMove, MovePayload(kSpawnNpc0, 3, 8)},
+  };
+  EXPECT_EQ(host_.Received(0), expected);
+}
+
+TEST_F(NpcTest, EitherPlayerAloneGetsEachAnnouncementOnce) {
+  for (const int alone : {0, 1}) {
+    SCOPED_TRACE(alone == 0 ? "first slot" : "second slot");
+    ScriptedGenerator generator;
+    NpcHost host(generator);
+    ConnectScripted(host, generator);
+    ConnectScripted(host, generator);
+    host.DisconnectPlayer(1 - alone);
+
+    QueueSpawn(generator, 55, 23, 5);
+    host.Tick();
+    host.Tick();
+    QueueStep(generator, {1, -1});
+    host.Tick();
+
+    const std::vector<Packet> expected{{kSpawn, kSpawnNpc0},
+                                       {kMove, MovePayload(kSpawnNpc0, 5, 9)}};
+    EXPECT_EQ(host.Received(alone), expected);
+  }
+}
+
+}  // namespace
+}  // namespace quorvane::testing
