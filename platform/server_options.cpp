@@ -44,13 +44,17 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
       "there is no display.");
   parser.addOptions({help, version, port, listen, dataDir, tickMs, library, headless});
 
-  if (!parser.parse(arguments)) return Failure(parser.errorText() + "\n" + parser.helpText());
+  // Parsing comes before the application object exists, so Qt cannot name
+  // the program in the usage line by itself.
+  const QString usage =
+      parser.helpText().replace("<executable_name>", QFileInfo(arguments.value(0)).fileName());
+  if (!parser.parse(arguments)) return Failure(parser.errorText() + "\n" + usage);
   if (!parser.positionalArguments().isEmpty()) {
     return Failure("unexpected argument: " + parser.positionalArguments().first());
   }
   if (parser.isSet(help)) {
     CommandLine result;
-    result.message = parser.helpText();
+    result.message = usage;
     return result;
   }
   if (parser.isSet(version)) {
