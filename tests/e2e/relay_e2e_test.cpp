@@ -16,10 +16,13 @@ class RelayTest : public ServerTest {
   void JoinBoth() {
     ann_ = Join(0x1234);
     bob_ = Join(0xBEEF0001);
+    // One at a time: Bob's login announces him to Ann, and Ann's second
+    // ping shows that announcement has been drained.
     ann_->Send(kLogin, NameBlock("Ann"));
-    bob_->Send(kLogin, NameBlock("Bob"));
     UntilPong(*ann_);
+    bob_->Send(kLogin, NameBlock("Bob"));
     UntilPong(*bob_);
+    UntilPong(*ann_);
   }
 
   std::unique_ptr<SyncClient> ann_;

@@ -121,9 +121,9 @@ std::optional<std::string> ChildProcess::WaitForLine(Stream& stream, const std::
     for (const std::string& line : stream.lines) {
       if (line.find(text) != std::string::npos) return line;
     }
-    if (Clock::now() >= deadline) return std::nullopt;
     if (stdout_.fd < 0 && stderr_.fd < 0) return std::nullopt;
-    Pump(Remaining(deadline));
+    // Output already written is read even when the time is up.
+    if (!Pump(Remaining(deadline)) && Clock::now() >= deadline) return std::nullopt;
   }
 }
 
