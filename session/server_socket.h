@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -46,7 +47,7 @@ class ServerSocket {
   void Closer();
   void Accept(std::int32_t requestID);
   std::int16_t Stat() const;
-  NameField Char() const;
+  quorvane::NameField Char() const;
   std::int16_t PlayerX() const;
   std::int16_t PlayerY() const;
   void SendData(std::int16_t id, ByteView data);
@@ -71,6 +72,9 @@ class ServerSocket {
   void Move(ByteView payload);
   void Login(ByteView payload);
 
+  // The arrived bytes from `start` on, as a byte string opened in place.
+  const unsigned char* ReceivedFrom(std::size_t start);
+
   bool Ready() const;
   // Seals with serenc and writes the packet to this session's own socket.
   void SendSealed(std::int16_t opcode, ByteView payload);
@@ -87,11 +91,15 @@ class ServerSocket {
   quorvane::NameField NameField{};
   quorvane::CharacterRecord CharacterRecord{};
 
-  // Arrived bytes not yet consumed; an incomplete packet waits here for the
-  // rest of its bytes.
+  // Room for a byte-string length in front of the arrived bytes.
+  static constexpr std::size_t kLengthSlot = sizeof(std::uint32_t);
+  // The length slot, then arrived bytes not yet consumed; an incomplete packet
+  // waits here for the rest of its bytes.
   Bytes received_;
   // Reused argument block for the cipher calls.
   kelvane::ByteStrBuffer argument_;
+  // Reused storage for the payloads the handlers build.
+  Bytes scratch_;
 };
 
 }  // namespace quorvane

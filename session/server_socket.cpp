@@ -1,0 +1,240 @@
+#include "server_socket.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <iostream>
+#include <limits>
+#include <utility>
+
+namespace quorvane {
+namespace {
+
+constexpr std::int16_t kPingOpcode = 124;
+constexpr std::int16_t kPongOpcode = 125;
+constexpr std::int16_t kLoginOpcode = 200;
+constexpr std::int16_t kMoveOpcode = 202;
+constexpr std::int16_t kMoveRelayOpcode = 203;
+constexpr std::int16_t kChatOpcode = 302;
+constexpr std::int16_t kChatLineOpcode = 303;
+
+// Opcodes the library reports instead of a packet: no whole packet (or a whole
+// one carrying 0), and a failed sequence check.
+constexpr std::int16_t kNoPacket = 0;
+constexpr std::int16_t kSequenceFailure = -1;
+
+constexpr std::size_t kHeaderSize = 8;
+constexpr std::size_t kMaxPayload = std::numeric_limits<std::uint16_t>::max();
+
+constexpr std::array<std::uint8_t, 6> kHelloPrefix{0x07, 0x08, 0x00, 0x07, 0x01, 0x01};
+constexpr std::array<std::uint8_t, 6> kReplyPrefix{0x07, 0x08, 0x01, 0x00, 0x00, 0x01};
+constexpr std::size_t kHelloSize = 10;
+constexpr double kServerSeedRange = 32768.0;
+
+constexpr std::uint8_t kPong[] = {0x00};
+constexpr std::uint8_t kLineFeed = 0x0A;
+constexpr std::uint8_t kFilteredLineType = 0x03;
+// A chat line names its writer with the first 18 bytes of the writer's
+// NameField; the type-03 filter compares with the first 17 of the receiver's.
+constexpr std::size_t kSenderNameBytes = 18;
+constexpr std::size_t kOwnNameBytes = 17;
+
+// The first `count` bytes of the name block without its 00 bytes.
+void AppendName(Bytes& into, const NameField& field, std::size_t count) {
+  std::copy_if(field.begin(), field.begin() + static_cast<std::ptrdiff_t>(count),
+               std::back_inserter(into), [](std::uint8_t byte) { return byte != 0x00; });
+}
+
+}  // namespace
+
+ServerSocket::ServerSocket(SocketControl& socket, const kelvane::Api& cipher, Generator& generator,
+                           std::filesystem::path dataDir)
+    : socket_(socket),
+      cipher_(cipher),
+      generator_(generator),
+      dataDir_(std::move(dataDir)),
+      received_(kLengthSlot) {
+  socket_.SetDataArrivalHandler([this] { DataArrival(); });
+}
+
+void ServerSocket::Closer() {
+  socket_.Close();
+}
+
+void ServerSocket::Accept(std::int32_t requestID) {
+  SessionPhase = kPhaseAwaitingHello;
+  // A packet left unfinished by the slot's previous client is not this one's.
+  received_.resize(kLengthSlot);
+  socket_.Accept(requestID);
+}
+
+std::int16_t ServerSocket::Stat() const {
+  return socket_.State();
+}
+
+NameField ServerSocket::Char() const {
+  return NameField;
+}
+
+std::int16_t ServerSocket::PlayerX() const {
+  return CharacterRecord.PosX;
+}
+
+std::int16_t ServerSocket::PlayerY() const {
+  return CharacterRecord.PosY;
+}
+
+void ServerSocket::SendData(std::int16_t id, ByteView data) {
+  if (!Ready()) return;
+  // serenc would cut a longer payload short; better not to send it at all.
+  if (data.size() > kMaxPayload) return;
+  if (id == kChatLineOpcode && data.size() >= 2 && data[1] == kFilteredLineType) {
+    const auto headEnd = std::find(data.begin(), data.end(), kLineFeed);
+    Bytes expected{0x00, kFilteredLineType};
+    AppendName(expected, NameField, kOwnNameBytes);
+    if (!std::equal(data.begin(), headEnd, expected.begin(), expected.end())) return;
+  }
+  SendSealed(id, data);
+}
+
+void ServerSocket::SetAllSendHandler(AllSendHandler handler) {
+  allSend_ = std::move(handler);
+}
+
+void ServerSocket::DataArrival() {
+  socket_.GetData(received_);
+  try {
+    switch (SessionPhase) {
+      case kPhaseAwaitingHello:
+        Handshake();
+        break;
+      case kPhaseOpen:
+        ReceiveLoop();
+        break;
+      default:
+        received_.resize(kLengthSlot);
+        break;
+    }
+  } catch (const std::exception& failure) {
+    received_.resize(kLengthSlot);
+    std::cerr << "quorvane: packet handler failed, rest of the arrival dropped: " << failure.what()
+              << '\n';
+  } catch (...) {
+    received_.resize(kLengthSlot);
+    std::cerr << "quorvane: packet handler failed, rest of the arrival dropped\n";
+  }
+}
+
+const unsigned char* ServerSocket::ReceivedFrom(std::size_t start) {
+  const std::size_t length = received_.size() - start;
+  if (length > std::numeric_limits<std::uint32_t>::max()) {
+    throw std::length_error("arrival too long for a byte string");
+  }
+  const auto length32 = static_cast<std::uint32_t>(length);
+  std::memcpy(received_.data() + start - kLengthSlot, &length32, kLengthSlot);
+  return received_.data() + start;
+}
+
+void ServerSocket::Handshake() {
+  const auto hello = kelvane::adopt(cipher_.decode(ReceivedFrom(kLengthSlot)));
+  received_.resize(kLengthSlot);
+  const ByteView helloBytes = kelvane::view(hello);
+  if (helloBytes.size() != kHelloSize ||
+      !std::equal(kHelloPrefix.begin(), kHelloPrefix.end(), helloBytes.begin())) {
+    return;
+  }
+
+  CipherState.clientSeed = cipher_.serdesh(argument_.fill(helloBytes.subspan(kHelloPrefix.size())));
+  const double draw = std::floor(static_cast<double>(generator_.NextUnit()) * kServerSeedRange);
+  CipherState.serverSeed = static_cast<std::uint32_t>(std::min(draw, kServerSeedRange - 1));
+  cipher_.seedcrypt(&CipherState);
+
+  const auto shuffled = kelvane::adopt(cipher_.sershuf(CipherState.serverSeed));
+  std::array<std::uint8_t, kHelloSize> reply{};
+  const auto afterPrefix = std::copy(kReplyPrefix.begin(), kReplyPrefix.end(), reply.begin());
+  std::copy_n(kelvane::view(shuffled).begin(), reply.end() - afterPrefix, afterPrefix);
+  const auto escaped = kelvane::adopt(cipher_.encode(argument_.fill(reply)));
+  socket_.SendData(kelvane::view(escaped));
+  SessionPhase = kPhaseOpen;
+}
+
+// Each packet is opened where it lies in the buffer: the 4 bytes before it
+// (the previous packet's, already dispatched) take its byte-string length.
+void ServerSocket::ReceiveLoop() {
+  std::size_t start = kLengthSlot;
+  while (start < received_.size()) {
+    const std::uint32_t counterBefore = CipherState.toServer.counter;
+    std::int16_t opcode = kNoPacket;
+    const auto payload = kelvane::adopt(cipher_.serdec(&opcode, ReceivedFrom(start), &CipherState));
+    // Only a short input leaves the counter alone; keep it for the next arrival.
+    if (CipherState.toServer.counter == counterBefore) break;
+    if (opcode == kNoPacket || opcode == kSequenceFailure) {
+      start = received_.size();
+      break;
+    }
+    const ByteView body = kelvane::view(payload);
+    start += kHeaderSize + body.size();
+    DispatchPacket(opcode, body);
+  }
+  const auto rest = received_.begin() + static_cast<std::ptrdiff_t>(start);
+  received_.erase(received_.begin() + kLengthSlot, rest);
+}
+
+void ServerSocket::DispatchPacket(std::int16_t opcode, ByteView payload) {
+  switch (opcode) {
+    case kPingOpcode:
+      Ping();
+      break;
+    case kLoginOpcode:
+      Login(payload);
+      break;
+    case kMoveOpcode:
+      Move(payload);
+      break;
+    case kChatOpcode:
+      Chat(payload);
+      break;
+    default:
+      break;
+  }
+}
+
+void ServerSocket::Ping() {
+  SendSealed(kPongOpcode, kPong);
+}
+
+void ServerSocket::Move(ByteView payload) {
+  scratch_.assign(NameField.begin(), NameField.end());
+  scratch_.insert(scratch_.end(), payload.begin(), payload.end());
+  RaiseAllSend(kMoveRelayOpcode, scratch_);
+}
+
+void ServerSocket::Chat(ByteView payload) {
+  // No type byte to take: nothing to say.
+  if (payload.empty()) return;
+  scratch_.assign({0x00, payload[0]});
+  AppendName(scratch_, NameField, kSenderNameBytes);
+  scratch_.push_back(kLineFeed);
+  scratch_.insert(scratch_.end(), payload.begin() + 1, payload.end());
+  SendSealed(kChatLineOpcode, scratch_);
+  RaiseAllSend(kChatLineOpcode, scratch_);
+}
+
+bool ServerSocket::Ready() const {
+  return socket_.State() == SocketControl::kConnected && SessionPhase == kPhaseOpen;
+}
+
+void ServerSocket::SendSealed(std::int16_t opcode, ByteView payload) {
+  if (payload.size() > kMaxPayload) {
+    throw HandlerFailure("payload of " + std::to_string(payload.size()) +
+                         " bytes does not fit in one packet");
+  }
+  const auto packet = kelvane::adopt(cipher_.serenc(opcode, argument_.fill(payload), &CipherState));
+  socket_.SendData(kelvane::view(packet));
+}
+
+void ServerSocket::RaiseAllSend(std::int16_t id, ByteView data) {
+  if (allSend_) allSend_(id, data);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,113 @@
+// The client's end of the protocol, on the library's client exports: the
+// escaped hello, the reply check, sealing with clienc and opening with clidec.
+// Free of I/O; a test carries the bytes between it and the server.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "bytes.h"
+#include "kelvane.hpp"
+
+namespace quorvane::testing {
+
+struct Packet {
+  std::int16_t opcode = 0;
+  Bytes payload;
+  friend bool operator==(const Packet&, const Packet&) = default;
+};
+
+inline Bytes BytesOf(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
+
+inline Bytes Join(std::initializer_list<ByteView> parts) {
+  Bytes all;
+  for (const ByteView part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+class ProtocolClient {
+ public:
+  static constexpr std::array<std::uint8_t, 6> kHelloPrefix{0x07, 0x08, 0x00, 0x07, 0x01, 0x01};
+  static constexpr std::array<std::uint8_t, 6> kReplyPrefix{0x07, 0x08, 0x01, 0x00, 0x00, 0x01};
+
+  explicit ProtocolClient(std::uint32_t clientSeed) { state_.clientSeed = clientSeed; }
+
+  // The 10-byte hello before escaping: the prefix and the shuffled seed.
+  Bytes HelloBody() const {
+    const auto shuffled = kelvane::adopt(::clishuf(state_.clientSeed));
+    return Join({kHelloPrefix, kelvane::view(shuffled)});
+  }
+  // Any bytes as they go on the wire in the handshake: escaped and ended.
+  static Bytes Escape(ByteView bytes) {
+    const auto escaped = kelvane::adopt(::encode(kelvane::copyOf(bytes).get()));
+    const auto view = kelvane::view(escaped);
+    return Bytes(view.begin(), view.end());
+  }
+  static Bytes Unescape(ByteView bytes) {
+    const auto plain = kelvane::adopt(::decode(kelvane::copyOf(bytes).get()));
+    const auto view = kelvane::view(plain);
+    return Bytes(view.begin(), view.end());
+  }
+  Bytes Hello() const { return Escape(HelloBody()); }
+
+  // Takes the server's escaped reply. False, with nothing changed, unless it
+  // is exactly the 10-byte reply; otherwise the keys are scheduled.
+  bool TakeReply(ByteView wire) {
+    const Bytes reply = Unescape(wire);
+    if (reply.size() != 10 || !std::equal(kReplyPrefix.begin(), kReplyPrefix.end(), reply.begin()))
+      return false;
+    state_.serverSeed = ::clidesh(kelvane::copyOf(ByteView(reply).subspan(6)).get());
+    ::seedcrypt(&state_);
+    return true;
+  }
+
+  Bytes Seal(std::int16_t opcode, ByteView payload) {
+    const auto packet = kelvane::adopt(::clienc(opcode, kelvane::copyOf(payload).get(), &state_));
+    const auto view = kelvane::view(packet);
+    return Bytes(view.begin(), view.end());
+  }
+
+  // Opens every whole packet among the bytes received so far; an incomplete
+  // one waits for more. A sequence failure marks the client broken and drops
+  // what is left.
+  std::vector<Packet> Open(ByteView bytes) {
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    std::vector<Packet> packets;
+    while (!pending_.empty() && !broken_) {
+      const ::CipherState before = state_;
+      std::int16_t opcode = 0;
+      const auto payload =
+          kelvane::adopt(::clidec(&opcode, kelvane::copyOf(pending_).get(), &state_));
+      if (opcode == -1) {
+        broken_ = true;
+        pending_.clear();
+      } else if (std::memcmp(&before, &state_, sizeof before) == 0) {
+        break;  // too short: the rest has not come yet
+      } else {
+        const auto view = kelvane::view(payload);
+        packets.push_back({opcode, Bytes(view.begin(), view.end())});
+        pending_.erase(pending_.begin(),
+                       pending_.begin() + 8 + static_cast<std::ptrdiff_t>(view.size()));
+      }
+    }
+    return packets;
+  }
+
+  bool Broken() const { return broken_; }
+  std::size_t Pending() const { return pending_.size(); }
+  std::uint32_t ServerSeed() const { return state_.serverSeed; }
+  ::CipherState& State() { return state_; }
+
+ private:
+  ::CipherState state_{};
+  Bytes pending_;
+  bool broken_ = false;
+};
+
+}  // namespace quorvane::testing

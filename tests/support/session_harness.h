@@ -1,0 +1,54 @@
+// One ServerSocket on a fake socket with its client at the far end, for tests
+// that drive a session packet by packet. Link against quorvane_session,
+// kelvane and quorvane_test_support.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "fake_socket.h"
+#include "generator.h"
+#include "linked_api.h"
+#include "protocol_client.h"
+#include "server_socket.h"
+
+namespace quorvane::testing {
+
+class SessionHarness {
+ public:
+  explicit SessionHarness(std::filesystem::path dataDir = {},
+                          std::uint32_t clientSeed = 0x1234ABCDu, std::uint64_t generatorSeed = 42)
+      : generator(generatorSeed, [] { return std::uint64_t{0}; }),
+        session(socket, LinkedApi(), generator, std::move(dataDir)),
+        client(clientSeed) {
+    session.SetAllSendHandler([this](std::int16_t id, ByteView data) {
+      relayed.push_back({id, Bytes(data.begin(), data.end())});
+    });
+  }
+
+  // Accepts a connection the way the host does and completes the handshake;
+  // false when the server's reply did not come or was not one.
+  [[nodiscard]] bool Connect(std::int32_t requestID = 1) {
+    session.Closer();
+    session.Accept(requestID);
+    socket.Deliver(client.Hello());
+    return client.TakeReply(socket.TakeSent());
+  }
+
+  // Seals one packet and delivers it as one arrival.
+  void Send(std::int16_t opcode, ByteView payload) { socket.Deliver(client.Seal(opcode, payload)); }
+
+  // Everything the session wrote since the last call, opened by the client.
+  std::vector<Packet> Received() { return client.Open(socket.TakeSent()); }
+
+  FakeSocket socket;
+  Generator generator;
+  ServerSocket session;
+  ProtocolClient client;
+  // Every AllSend the session raised, in order.
+  std::vector<Packet> relayed;
+};
+
+}  // namespace quorvane::testing
