@@ -1,5 +1,48 @@
-// Placeholder until the login sequence lands; replaced, not extended.
+// SendItems: four entries every character carries, then the non-empty
+// records of the character's item file, one packet each.
+#include <cstdint>
+
+#include "item_record.h"
 #include "server_socket.h"
+#include "utils.h"
+
 namespace quorvane {
-void ServerSocket::SendItems() {}
+namespace {
+
+constexpr std::int16_t kItemOpcode = 223;
+constexpr std::size_t kItemPayloadSize = 18;
+
+constexpr ItemRecord kFixedItems[] = {
+    {.Kind = 3, .Index = 0, .Word1 = 4, .Word2 = 34, .Count = 100},
+    {.Kind = 1, .Index = 0, .Word1 = 1, .Word2 = 241, .Count = 1},
+    {.Kind = 1, .Index = 1, .Word1 = 2, .Word2 = 129, .Count = 1},
+    {.Kind = 1, .Index = 2, .Word1 = 3, .Word2 = 53, .Count = 1},
+};
+
+template <typename Packed>
+void Append(Bytes& payload, const Packed& packed) {
+  payload.insert(payload.end(), std::begin(packed), std::end(packed));
+}
+
+Bytes ItemPayload(const ItemRecord& item) {
+  Bytes payload{item.Kind, item.Index};
+  Append(payload, PackInt(item.Word1));
+  Append(payload, PackInt(item.Word2));
+  Append(payload, PackInt(item.Count));
+  payload.resize(kItemPayloadSize, 0x00);
+  return payload;
+}
+
+}  // namespace
+
+void ServerSocket::SendItems() {
+  if (!Ready()) return;
+  for (const auto& item : kFixedItems) SendSealed(kItemOpcode, ItemPayload(item));
+  const auto records = LoadItems(dataDir_, CharacterFileName(NameField));
+  if (!records) return;
+  for (const auto& item : *records) {
+    if (item.Count > 0) SendSealed(kItemOpcode, ItemPayload(item));
+  }
+}
+
 }  // namespace quorvane

@@ -1,5 +1,83 @@
-// Placeholder until the login sequence lands; replaced, not extended.
+// Opcode 200: store the name block, load the character, then send the client
+// everything it shows, announce the character to the other player and greet.
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
+#include "item_record.h"
 #include "server_socket.h"
+#include "utils.h"
+
 namespace quorvane {
-void ServerSocket::Login(ByteView) {}
+namespace {
+
+constexpr std::int16_t kNameEchoOpcode = 243;
+constexpr std::int16_t kLoginStartOpcode = 1015;
+constexpr std::int16_t kPlaceOpcode = 209;
+constexpr std::int16_t kLoginDoneOpcode = 1013;
+constexpr std::int16_t kAnnounceOpcode = 205;
+constexpr std::int16_t kChatOpcode = 303;
+
+constexpr std::uint8_t kBlank = 0x20;
+constexpr std::size_t kMarkOffset = 20;
+constexpr std::uint8_t kMark = 0x07;
+constexpr std::uint8_t kZero[] = {0x00};
+
+// 00, line type 04, the sender, 0A, the text.
+constexpr std::string_view kWelcome = std::string_view(
+    "\x00\x04"
+    "OrlanServer\x0A"
+    "Welcome to Orlan RP Server",
+    40);
+
+template <typename Packed>
+void Append(Bytes& payload, const Packed& packed) {
+  payload.insert(payload.end(), std::begin(packed), std::end(packed));
+}
+
+Bytes PositionOf(const CharacterRecord& record) {
+  Bytes position;
+  Append(position, PackInt(record.PosX));
+  Append(position, PackInt(record.PosY));
+  return position;
+}
+
+ByteView BytesOf(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace
+
+void ServerSocket::Login(ByteView payload) {
+  const auto block = payload.first(std::min(payload.size(), kNameFieldSize));
+  NameField.fill(kBlank);
+  std::copy(block.begin(), block.end(), NameField.begin());
+  NameField[kMarkOffset] = kMark;
+
+  if (auto loaded = LoadCharacter(dataDir_, CharacterFileName(NameField))) {
+    CharacterRecord = *loaded;
+  }
+  const Bytes position = PositionOf(CharacterRecord);
+
+  SendSealed(kNameEchoOpcode, NameField);
+  SendSealed(kLoginStartOpcode, kZero);
+  Bytes place = position;
+  Append(place, std::to_array<std::uint8_t>({0x00, 0x00, 0x02}));
+  SendSealed(kPlaceOpcode, place);
+
+  SendStats();
+  SendSpells();
+  SendItems();
+
+  SendSealed(kLoginDoneOpcode, kZero);
+  SendSealed(kLoginDoneOpcode, kZero);
+
+  Bytes announcement(NameField.begin(), NameField.end());
+  Append(announcement, position);
+  Append(announcement, std::to_array<std::uint8_t>({0x00, 0x00, 0x00}));
+  RaiseAllSend(kAnnounceOpcode, announcement);
+
+  SendSealed(kChatOpcode, BytesOf(kWelcome));
+}
+
 }  // namespace quorvane

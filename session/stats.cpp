@@ -1,5 +1,82 @@
-// Placeholder until the login sequence lands; replaced, not extended.
+// SendStats: twelve stats packets from the character record, one fixed stats
+// packet and the two position packets.
+#include <cstdint>
+#include <iterator>
+#include <limits>
+
 #include "server_socket.h"
+#include "utils.h"
+
 namespace quorvane {
-void ServerSocket::SendStats() {}
+namespace {
+
+constexpr std::int16_t kStatsOpcode = 261;
+constexpr std::int16_t kPositionOpcode = 221;
+
+constexpr std::uint8_t kFixedStats[] = {0x0D, 0x39, 0x03, 0x00, 0x00};
+constexpr std::size_t kPositionPayloadSize = 22;
+constexpr std::uint8_t kFirstPositionMark = 0x0C;
+constexpr std::uint8_t kSecondPositionMark = 0x0D;
+
+template <typename Packed>
+void Append(Bytes& payload, const Packed& packed) {
+  payload.insert(payload.end(), std::begin(packed), std::end(packed));
+}
+
+Bytes LongStat(std::uint8_t code, std::int32_t value) {
+  Bytes payload{code};
+  Append(payload, PackLong(value));
+  return payload;
+}
+
+Bytes LongPair(std::uint8_t code, std::int32_t first, std::int32_t second) {
+  Bytes payload = LongStat(code, first);
+  Append(payload, PackLong(second));
+  return payload;
+}
+
+Bytes IntStat(std::uint8_t code, std::int16_t value) {
+  Bytes payload{code};
+  Append(payload, PackInt(value));
+  return payload;
+}
+
+// X, Y, the fixed tail with its mark byte, then zeros up to 22 bytes.
+Bytes Position(std::int16_t x, std::int16_t y, std::uint8_t mark) {
+  Bytes payload;
+  Append(payload, PackInt(x));
+  Append(payload, PackInt(y));
+  const std::uint8_t tail[] = {0x01, mark, 0x05, 0x00, 0x00, 0x00, 0x0F};
+  Append(payload, tail);
+  payload.resize(kPositionPayloadSize, 0x00);
+  return payload;
+}
+
+}  // namespace
+
+void ServerSocket::SendStats() {
+  if (!Ready()) return;
+  const auto& record = CharacterRecord;
+  SendSealed(kStatsOpcode, LongPair(0x01, record.Stat1A, record.Stat1B));
+  SendSealed(kStatsOpcode, LongPair(0x02, record.Stat2A, record.Stat2B));
+  SendSealed(kStatsOpcode, LongPair(0x03, record.Stat3A, record.Stat3B));
+  SendSealed(kStatsOpcode, LongPair(0x04, record.Stat4A, record.Stat4B));
+  SendSealed(kStatsOpcode, IntStat(0x05, record.Level));
+  SendSealed(kStatsOpcode, IntStat(0x06, record.Stat6));
+  SendSealed(kStatsOpcode, LongStat(0x07, record.Stat7));
+  SendSealed(kStatsOpcode, LongStat(0x08, record.Stat8));
+  SendSealed(kStatsOpcode, LongStat(0x09, record.Stat9));
+  SendSealed(kStatsOpcode, LongStat(0x0A, record.Stat10));
+  SendSealed(kStatsOpcode, LongPair(0x0B, record.Stat11A, record.Stat11B));
+  SendSealed(kStatsOpcode, LongPair(0x0C, record.Stat12A, record.Stat12B));
+  SendSealed(kStatsOpcode, Bytes(std::begin(kFixedStats), std::end(kFixedStats)));
+  SendSealed(kPositionOpcode, Position(record.PosX, record.PosY, kFirstPositionMark));
+  // The second position lies one step east; a 16-bit X cannot go past 32767.
+  if (record.PosX == std::numeric_limits<std::int16_t>::max()) {
+    throw HandlerFailure("PosX + 1 overflows the 16-bit range");
+  }
+  SendSealed(kPositionOpcode, Position(static_cast<std::int16_t>(record.PosX + 1), record.PosY,
+                                       kSecondPositionMark));
+}
+
 }  // namespace quorvane

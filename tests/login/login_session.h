@@ -1,0 +1,31 @@
+// A session on a fake socket with its own data folder, past its handshake.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "data_folder.h"
+#include "expected_packets.h"
+#include "session_harness.h"
+
+namespace quorvane::testing {
+
+class LoginSessionTest : public ::testing::Test {
+ protected:
+  static constexpr std::int16_t kLogin = 200;
+
+  void SetUp() override { ASSERT_TRUE(harness.Connect()); }
+
+  // Logs in with `payload` and returns every packet the client received.
+  std::vector<Packet> Login(const Bytes& payload) {
+    harness.Send(kLogin, payload);
+    return harness.Received();
+  }
+
+  DataFolder data;
+  SessionHarness harness{data.root()};
+};
+
+}  // namespace quorvane::testing
