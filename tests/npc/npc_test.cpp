@@ -11,8 +11,6 @@
 namespace quorvane::testing {
 namespace {
 
-using client::Packet;
-
 constexpr std::int16_t kSpawn = 205;
 constexpr std::int16_t kMove = 203;
 

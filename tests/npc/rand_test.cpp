@@ -94,7 +94,7 @@ TEST(RandTest, MoverStepsReachAllNineOutcomesWithTheirOdds) {
   constexpr int kSteps = 2 * kTicks;
   std::map<int, int> facings;  // new facing -> count
   for (int tick = 0; tick < kTicks; ++tick) host.Tick();
-  for (const client::Packet& packet : host.Received(0)) {
+  for (const Packet& packet : host.Received(0)) {
     ASSERT_EQ(packet.opcode, 203);
     ASSERT_EQ(packet.payload.size(), 54u);
     ++facings[packet.payload[53]];
