@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
@@ -67,6 +68,9 @@ class ProtocolClient {
     return true;
   }
 
+  Bytes Seal(std::int16_t opcode, std::initializer_list<std::uint8_t> payload) {
+    return Seal(opcode, ByteView(payload.begin(), payload.size()));
+  }
   Bytes Seal(std::int16_t opcode, ByteView payload) {
     const auto packet = kelvane::adopt(::clienc(opcode, kelvane::copyOf(payload).get(), &state_));
     const auto view = kelvane::view(packet);

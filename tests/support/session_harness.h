@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -39,6 +40,9 @@ class SessionHarness {
 
   // Seals one packet and delivers it as one arrival.
   void Send(std::int16_t opcode, ByteView payload) { socket.Deliver(client.Seal(opcode, payload)); }
+  void Send(std::int16_t opcode, std::initializer_list<std::uint8_t> payload) {
+    socket.Deliver(client.Seal(opcode, payload));
+  }
 
   // Everything the session wrote since the last call, opened by the client.
   std::vector<Packet> Received() { return client.Open(socket.TakeSent()); }

@@ -1,0 +1,237 @@
+// Accept, Closer, Stat and the seed handshake of phase 1.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "session_harness.h"
+
+namespace quorvane {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::FakeSocket;
+using testing::Join;
+using testing::LinkedApi;
+using testing::ProtocolClient;
+using testing::SessionHarness;
+
+constexpr std::int16_t kPing = 124;
+constexpr std::int16_t kPong = 125;
+
+// Draws the value the test sets.
+class FixedGenerator : public Generator {
+ public:
+  explicit FixedGenerator(float draw) : Generator(0), draw_(draw) {}
+  float NextUnit() override { return draw_; }
+
+ private:
+  float draw_;
+};
+
+bool SameCipherState(const ::CipherState& a, const ::CipherState& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST(SessionLifecycleTest, AcceptOpensPhaseOneOnTheRequestedConnection) {
+  SessionHarness h;
+  EXPECT_EQ(h.session.Phase(), kPhaseIdle);
+  h.session.Accept(77);
+  EXPECT_EQ(h.session.Phase(), kPhaseAwaitingHello);
+  EXPECT_THAT(h.socket.accepted, ElementsAre(77));
+  EXPECT_EQ(h.session.Stat(), SocketControl::kConnected);
+}
+
+TEST(SessionLifecycleTest, CloserClosesTheSocketAndChangesNothingElse) {
+  SessionHarness h;
+  ASSERT_TRUE(h.Connect());
+  const ::CipherState before = h.session.Cipher();
+  h.session.Closer();
+  EXPECT_EQ(h.socket.closes, 2);  // once before the Accept, once now
+  EXPECT_NE(h.session.Stat(), SocketControl::kConnected);
+  EXPECT_EQ(h.session.Phase(), kPhaseOpen);
+  EXPECT_TRUE(SameCipherState(h.session.Cipher(), before));
+}
+
+TEST(SessionLifecycleTest, StatPassesTheSocketStateThrough) {
+  SessionHarness h;
+  for (const std::int16_t state : {0, 6, 7, 9, -3}) {
+    h.socket.state = state;
+    EXPECT_EQ(h.session.Stat(), state);
+  }
+}
+
+TEST(SessionLifecycleTest, BytesBeforeAnyAcceptAreDropped) {
+  SessionHarness h;
+  h.socket.Deliver(h.client.Hello());
+  EXPECT_TRUE(h.socket.NothingSent());
+  EXPECT_EQ(h.session.Phase(), kPhaseIdle);
+  // Nothing of them is joined to the first arrival of a real connection.
+  ASSERT_TRUE(h.Connect());
+}
+
+TEST(HandshakeTest, ValidHelloIsAnsweredWithOneReplyAndOpensTheSession) {
+  SessionHarness h;
+  h.session.Accept(1);
+  h.socket.Deliver(h.client.Hello());
+
+  const auto writes = h.socket.TakeWrites();
+  ASSERT_EQ(writes.size(), 1u);
+  const Bytes reply = ProtocolClient::Unescape(writes[0]);
+  ASSERT_EQ(reply.size(), 10u);
+  EXPECT_THAT(Bytes(reply.begin(), reply.begin() + 6),
+              ElementsAre(0x07, 0x08, 0x01, 0x00, 0x00, 0x01));
+  ASSERT_TRUE(h.client.TakeReply(writes[0]));
+  EXPECT_LE(h.client.ServerSeed(), 32767u);
+  EXPECT_EQ(h.session.Phase(), kPhaseOpen);
+  EXPECT_EQ(h.session.Cipher().clientSeed, 0x1234ABCDu);
+  EXPECT_EQ(h.session.Cipher().serverSeed, h.client.ServerSeed());
+
+  // Both ends now share the keys: a ping is answered and opened.
+  h.Send(kPing, {});
+  EXPECT_THAT(h.Received(), ElementsAre(testing::Packet{kPong, {0x00}}));
+}
+
+TEST(HandshakeTest, HelloAndReplyLookOnTheWireAsExpected) {
+  FakeSocket socket;
+  FixedGenerator generator(0.0f);
+  ServerSocket session(socket, LinkedApi(), generator, {});
+  ProtocolClient client(0);
+  const Bytes hello = client.Hello();
+  EXPECT_THAT(Bytes(hello.begin(), hello.begin() + 11),
+              ElementsAre(0x07, 0x08, 0x08, 0x07, 0x0F, 0x07, 0x08, 0x07, 0x0E, 0x07, 0x0E));
+  EXPECT_EQ(hello.back(), 0x01);
+
+  session.Accept(1);
+  socket.Deliver(hello);
+  // Server seed 0: 0x0016C8E5 rotated right by 7 is 0xCA002D91, sent low
+  // byte first with its 00 escaped.
+  EXPECT_THAT(socket.TakeSent(),
+              ElementsAre(0x07, 0x08, 0x08, 0x07, 0x0E, 0x07, 0x0F, 0x07, 0x0F, 0x07, 0x0E,  //
+                          0x91, 0x2D, 0x07, 0x0F, 0xCA, 0x01));
+}
+
+struct SeedCase {
+  float draw;
+  std::uint32_t serverSeed;
+};
+
+class ServerSeedTest : public ::testing::TestWithParam<SeedCase> {};
+
+TEST_P(ServerSeedTest, IsTheDrawScaledTo32768AndRoundedDown) {
+  FakeSocket socket;
+  FixedGenerator generator(GetParam().draw);
+  ServerSocket session(socket, LinkedApi(), generator, {});
+  ProtocolClient client(99);
+  session.Accept(1);
+  socket.Deliver(client.Hello());
+  ASSERT_TRUE(client.TakeReply(socket.TakeSent()));
+  EXPECT_EQ(client.ServerSeed(), GetParam().serverSeed);
+  EXPECT_EQ(session.Cipher().serverSeed, GetParam().serverSeed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Draws, ServerSeedTest,
+                         ::testing::Values(SeedCase{0.0f, 0}, SeedCase{0.5f, 16384},
+                                           SeedCase{0.25f + 0x1.0p-24f, 8192},
+                                           SeedCase{1.0f - 0x1.0p-24f, 32767}));
+
+// Hellos that must get no reply, each followed by a valid one in a later
+// arrival on the same connection.
+struct BadHelloCase {
+  const char* what;
+  Bytes (*wire)(const ProtocolClient&);
+};
+
+Bytes WithPrefixByteChanged(const ProtocolClient& c, std::size_t index) {
+  Bytes body = c.HelloBody();
+  body[index] ^= 0x01;
+  return ProtocolClient::Escape(body);
+}
+
+const BadHelloCase kBadHellos[] = {
+    {"9 bytes",
+     [](const ProtocolClient& c) {
+       Bytes body = c.HelloBody();
+       body.pop_back();
+       return ProtocolClient::Escape(body);
+     }},
+    {"11 bytes",
+     [](const ProtocolClient& c) {
+       return ProtocolClient::Escape(Join({c.HelloBody(), Bytes{0x00}}));
+     }},
+    {"two hellos in one arrival",
+     [](const ProtocolClient& c) {
+       return Join({c.Hello(), c.Hello()});
+     }},
+    {"prefix byte 1", [](const ProtocolClient& c) { return WithPrefixByteChanged(c, 0); }},
+    {"prefix byte 2", [](const ProtocolClient& c) { return WithPrefixByteChanged(c, 1); }},
+    {"prefix byte 3", [](const ProtocolClient& c) { return WithPrefixByteChanged(c, 2); }},
+    {"prefix byte 4", [](const ProtocolClient& c) { return WithPrefixByteChanged(c, 3); }},
+    {"prefix byte 5", [](const ProtocolClient& c) { return WithPrefixByteChanged(c, 4); }},
+    {"prefix byte 6", [](const ProtocolClient& c) { return WithPrefixByteChanged(c, 5); }},
+    {"the reply instead of a hello",
+     [](const ProtocolClient& c) {
+       Bytes body = c.HelloBody();
+       const Bytes reply{0x07, 0x08, 0x01, 0x00, 0x00, 0x01};
+       std::copy(reply.begin(), reply.end(), body.begin());
+       return ProtocolClient::Escape(body);
+     }},
+    {"empty arrival", [](const ProtocolClient&) { return Bytes{}; }},
+    {"one byte", [](const ProtocolClient&) { return Bytes{0x01}; }},
+};
+
+TEST(HandshakeTest, InvalidHelloGetsNoReplyAndALaterValidOneIsAccepted) {
+  for (const BadHelloCase& c : kBadHellos) {
+    SCOPED_TRACE(c.what);
+    SessionHarness h;
+    h.session.Accept(1);
+    h.socket.Deliver(c.wire(h.client));
+    EXPECT_TRUE(h.socket.NothingSent());
+    EXPECT_EQ(h.session.Phase(), kPhaseAwaitingHello);
+
+    h.socket.Deliver(h.client.Hello());
+    EXPECT_TRUE(h.client.TakeReply(h.socket.TakeSent()));
+    EXPECT_EQ(h.session.Phase(), kPhaseOpen);
+  }
+}
+
+TEST(HandshakeTest, HelloInPhaseTwoIsTakenForASealedPacket) {
+  SessionHarness h;
+  ASSERT_TRUE(h.Connect());
+  const std::uint32_t clientSeed = h.session.Cipher().clientSeed;
+  ProtocolClient other(0x0BADF00Du);
+  h.socket.Deliver(other.Hello());
+  EXPECT_TRUE(h.socket.NothingSent());
+  EXPECT_EQ(h.session.Phase(), kPhaseOpen);
+  EXPECT_EQ(h.session.Cipher().clientSeed, clientSeed);
+}
+
+TEST(HandshakeTest, NewConnectionOnTheSlotNeedsItsOwnHandshakeAndKeepsThePlayerData) {
+  SessionHarness h;
+  ASSERT_TRUE(h.Connect());
+  Bytes block(46, 0x00);
+  block[1] = 'A';
+  h.Send(200, block);
+  h.Received();
+  const NameField name = h.session.Char();
+  const CharacterRecord record = h.session.Character();
+
+  // The first client leaves half a packet behind; it must not reach the next.
+  const Bytes ping = h.client.Seal(kPing, {});
+  h.socket.Deliver(Bytes(ping.begin(), ping.begin() + 5));
+
+  ProtocolClient next(0x55AA55AAu);
+  h.session.Closer();
+  h.session.Accept(2);
+  EXPECT_EQ(h.session.Phase(), kPhaseAwaitingHello);
+  h.socket.Deliver(next.Hello());
+  ASSERT_TRUE(next.TakeReply(h.socket.TakeSent()));
+  EXPECT_EQ(h.session.Char(), name);
+  EXPECT_EQ(h.session.Character(), record);
+
+  h.socket.Deliver(next.Seal(kPing, Bytes{0x01}));
+  EXPECT_THAT(next.Open(h.socket.TakeSent()), ElementsAre(testing::Packet{kPong, {0x00}}));
+}
+
+}  // namespace
+}  // namespace quorvane
