@@ -13,7 +13,7 @@ namespace {
 constexpr std::int16_t kLogin = 200;
 constexpr std::int16_t kSpawn = 205;
 constexpr std::int16_t kMove = 203;
-constexpr int kTickMs = 300;
+constexpr int kTickMs = 500;
 constexpr std::size_t kMovesPerNpc = 3;
 
 struct Spawned {
