@@ -15,8 +15,7 @@ constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ULL;
 }  // namespace
 
 std::uint64_t Generator::SystemClock() {
-  return static_cast<std::uint64_t>(
-      std::chrono::steady_clock::now().time_since_epoch().count());
+  return static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
 Generator::Generator(std::uint64_t seed, Clock clock) : state_(seed), clock_(std::move(clock)) {}
@@ -26,6 +25,8 @@ float Generator::NextUnit() {
   return static_cast<float>(mix(state_) >> 40) * 0x1.0p-24f;
 }
 
-void Generator::ReseedFromClock() { state_ = mix(state_ ^ mix(clock_() + kGolden)); }
+void Generator::ReseedFromClock() {
+  state_ = mix(state_ ^ mix(clock_() + kGolden));
+}
 
 }  // namespace quorvane
