@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "packet_text.h"
 #include "server_process.h"
 #include "sync_client.h"
 

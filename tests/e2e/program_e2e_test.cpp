@@ -167,7 +167,11 @@ TEST(ClientProgramTest, InputEndingStillWaitsForTheReplies) {
   options.input = "say hi\n";
   ChildProcess client(options);
   EXPECT_EQ(client.WaitForExit(10s), 0);
-  EXPECT_TRUE(client.WaitForStdoutLine("line type 1 from \"Ann\": \"hi\"", 0ms));
+  // The name block: 00, "Ann", 00 bytes up to 46.
+  std::string login = "sent 200 Login, 46 bytes: 00 41 6e 6e";
+  for (int i = 0; i < 42; ++i) login += " 00";
+  EXPECT_TRUE(client.WaitForStdoutLine(login, 0ms));
+  EXPECT_TRUE(client.WaitForStdoutLine(": \"hi\"", 0ms)) << Joined(client.StdoutLines());
 }
 
 TEST(ClientProgramTest, QuitEndsAtOnceWithoutSendingWhatFollows) {

@@ -4,7 +4,6 @@
 namespace quorvane::testing {
 namespace {
 
-constexpr std::int16_t kLogin = 200;
 constexpr std::int16_t kMove = 202;
 constexpr std::int16_t kMoved = 203;
 constexpr std::int16_t kSay = 302;
@@ -12,17 +11,11 @@ constexpr std::int16_t kChatLine = 303;
 
 class RelayTest : public ServerTest {
  protected:
-  // Two logged-in players; everything their logins sent is drained.
+  // Two players past their handshakes. Neither has logged in, so both name
+  // blocks are still 46 zero bytes and every sender name is empty.
   void JoinBoth() {
     ann_ = Join(0x1234);
     bob_ = Join(0xBEEF0001);
-    // One at a time: Bob's login announces him to Ann, and Ann's second
-    // ping shows that announcement has been drained.
-    ann_->Send(kLogin, NameBlock("Ann"));
-    UntilPong(*ann_);
-    bob_->Send(kLogin, NameBlock("Bob"));
-    UntilPong(*bob_);
-    UntilPong(*ann_);
   }
 
   std::unique_ptr<SyncClient> ann_;
@@ -41,13 +34,13 @@ TEST_F(RelayTest, PingIsAnsweredWithOneZeroByte) {
 TEST_F(RelayTest, ChatLineGoesBackToTheWriterAndToTheOtherPlayer) {
   JoinBoth();
   ann_->Send(kSay, Bytes{0x01, 'h', 'i'});
-  // 00, type, the writer's name, 0A, the text.
-  const Packet line{kChatLine, {0x00, 0x01, 'A', 'n', 'n', 0x0A, 'h', 'i'}};
+  // 00, type, the writer's name (empty), 0A, the text.
+  const Packet line{kChatLine, {0x00, 0x01, 0x0A, 'h', 'i'}};
   EXPECT_EQ(ann_->NextPacket(), line);
   EXPECT_EQ(bob_->NextPacket(), line);
 
   bob_->Send(kSay, Bytes{0x02});
-  const Packet empty{kChatLine, {0x00, 0x02, 'B', 'o', 'b', 0x0A}};
+  const Packet empty{kChatLine, {0x00, 0x02, 0x0A}};
   EXPECT_EQ(bob_->NextPacket(), empty);
   EXPECT_EQ(ann_->NextPacket(), empty);
 }
@@ -55,12 +48,15 @@ TEST_F(RelayTest, ChatLineGoesBackToTheWriterAndToTheOtherPlayer) {
 TEST_F(RelayTest, MoveIsRelayedAsMovedWithTheWritersNameBlock) {
   JoinBoth();
   ann_->Send(kMove, Bytes{0x01, 0x02, 0x03});
-  Bytes expected = NameBlock("Ann");
-  expected[20] = 0x07;  // the login marks byte 21 of the stored block
+  Bytes expected(46, 0x00);
   expected.insert(expected.end(), {0x01, 0x02, 0x03});
   EXPECT_EQ(bob_->NextPacket(), (Packet{kMoved, expected}));
   // The writer gets nothing: its next packet is the answer to its ping.
   EXPECT_TRUE(UntilPong(*ann_).empty());
+
+  bob_->Send(kMove, Bytes{});
+  EXPECT_EQ(ann_->NextPacket(), (Packet{kMoved, Bytes(46, 0x00)}));
+  EXPECT_TRUE(UntilPong(*bob_).empty());
 }
 
 TEST_F(RelayTest, WithOnePlayerRelaysGoNowhereAndTheServerGoesOn) {

@@ -7,6 +7,7 @@
 
 #include "client_session.h"
 #include "host_fakes.h"
+#include "packet_text.h"
 #include "recording_socket.h"
 
 namespace quorvane::testing {

@@ -185,4 +185,8 @@ std::string DescribePacket(const Packet& packet) {
   return text;
 }
 
+void PrintTo(const Packet& packet, std::ostream* out) {
+  *out << DescribePacket(packet);
+}
+
 }  // namespace quorvane::client

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -23,5 +24,8 @@ std::string Quoted(ByteView bytes);
 // with the decoded fields when the opcode is known and its payload has the
 // expected shape. No trailing newline.
 std::string DescribePacket(const Packet& packet);
+
+// For test failure messages: the packet as DescribePacket gives it.
+void PrintTo(const Packet& packet, std::ostream* out);
 
 }  // namespace quorvane::client
