@@ -34,7 +34,9 @@ typedef unsigned char *ByteStr;
  * otherwise left for the caller to fill. NULL when out of memory. */
 static inline ByteStr ByteStrAlloc(const void *source, uint32_t length) {
   unsigned char *block;
-  if ((size_t)length > (size_t)-1 - 5) return NULL;
+#if SIZE_MAX <= UINT32_MAX
+  if (length > SIZE_MAX - 5) return NULL; /* the block would not fit in size_t */
+#endif
   block = (unsigned char *)malloc((size_t)length + 5);
   if (block == NULL) return NULL;
   memcpy(block, &length, sizeof length);

@@ -1,0 +1,27 @@
+# Checks that a shared object defines exactly the cipher's eleven functions
+# and carries its SONAME. Run as: cmake -DLIBRARY=<file> -DSONAME=<name> -P check_exports.cmake
+set(expected clidec clidesh clienc clishuf decode encode seedcrypt serdec serdesh serenc sershuf)
+
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(exported)
+foreach(line IN LISTS lines)
+  # "<address> <type> <name>[@version]"
+  if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] ([^@ ]+)")
+    list(APPEND exported ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+list(SORT exported)
+if(NOT exported STREQUAL expected)
+  message(FATAL_ERROR "${LIBRARY} exports [${exported}], expected [${expected}]")
+endif()
+
+execute_process(COMMAND readelf -d ${LIBRARY} OUTPUT_VARIABLE dynamic RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR NOT dynamic MATCHES "\\(SONAME\\)[^\n]*\\[${SONAME}\\]")
+  message(FATAL_ERROR "${LIBRARY} lacks the SONAME ${SONAME}")
+endif()
+message(STATUS "${LIBRARY}: the eleven exports and SONAME ${SONAME}")
