@@ -1,6 +1,7 @@
 // SendItems: four entries every character carries, then the non-empty
 // records of the character's item file, one packet each.
 #include <cstdint>
+#include <iterator>
 
 #include "item_record.h"
 #include "server_socket.h"

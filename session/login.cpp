@@ -1,7 +1,9 @@
 // Opcode 200: store the name block, load the character, then send the client
 // everything it shows, announce the character to the other player and greet.
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 #include "item_record.h"
