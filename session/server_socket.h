@@ -93,8 +93,9 @@ class ServerSocket {
 
   // Room for a byte-string length in front of the arrived bytes.
   static constexpr std::size_t kLengthSlot = sizeof(std::uint32_t);
-  // The length slot, then arrived bytes not yet consumed; an incomplete packet
-  // waits here for the rest of its bytes.
+  // The length slot, then arrived bytes not yet consumed: an incomplete packet
+  // waits here for the rest of its bytes, so it never holds more than one
+  // packet's 65,543 bytes between arrivals.
   Bytes received_;
   // Reused argument block for the cipher calls.
   kelvane::ByteStrBuffer argument_;
