@@ -27,6 +27,10 @@ constexpr bool kSanitized = false;
 
 constexpr uint32_t kLargest = 65535;
 
+// Where the heap's blocks are kept: a volatile sink, so the compiler cannot
+// drop allocations whose results are never read.
+void* volatile heapChain = nullptr;
+
 // Caps the address space a little above what is mapped now and takes every
 // 16 KiB block the heap still has, so no request of 64 KiB can succeed.
 // The blocks are chained through themselves and never released: the
@@ -38,12 +42,14 @@ bool exhaustHeap() {
   const rlim_t mapped = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
   const rlimit limit{mapped + (8u << 20), mapped + (8u << 20)};
   if (setrlimit(RLIMIT_AS, &limit) != 0) return false;
-  void* chain = nullptr;
   while (void* block = std::malloc(16 * 1024)) {
-    std::memcpy(block, &chain, sizeof chain);
-    chain = block;
+    void* previous = heapChain;
+    std::memcpy(block, &previous, sizeof previous);
+    heapChain = block;
   }
-  return std::malloc(kLargest + 16) == nullptr;
+  void* probe = std::malloc(kLargest + 16);
+  heapChain = probe != nullptr ? probe : heapChain;
+  return probe == nullptr;
 }
 
 int failures = 0;
