@@ -28,16 +28,16 @@ extern "C" {
 #define KELVANE_API
 #endif
 
-typedef unsigned char *ByteStr;
+typedef unsigned char* ByteStr;
 
 /* New block of `length` bytes, copied from `source` when it is not NULL,
  * otherwise left for the caller to fill. NULL when out of memory. */
-static inline ByteStr ByteStrAlloc(const void *source, uint32_t length) {
-  unsigned char *block;
+static inline ByteStr ByteStrAlloc(const void* source, uint32_t length) {
+  unsigned char* block;
 #if SIZE_MAX <= UINT32_MAX
   if (length > SIZE_MAX - 5) return NULL; /* the block would not fit in size_t */
 #endif
-  block = (unsigned char *)malloc((size_t)length + 5);
+  block = (unsigned char*)malloc((size_t)length + 5);
   if (block == NULL) return NULL;
   memcpy(block, &length, sizeof length);
   if (source != NULL && length != 0) memcpy(block + 4, source, length);
@@ -45,7 +45,7 @@ static inline ByteStr ByteStrAlloc(const void *source, uint32_t length) {
   return block + 4;
 }
 
-static inline uint32_t ByteStrLen(const unsigned char *str) {
+static inline uint32_t ByteStrLen(const unsigned char* str) {
   uint32_t length;
   if (str == NULL) return 0;
   memcpy(&length, str - 4, sizeof length);
@@ -81,31 +81,31 @@ typedef struct CipherState {
 } CipherState;
 
 /* Escape codec: bytes 00..07 become 07, b ^ 0F; an end marker 01 follows. */
-KELVANE_API ByteStr encode(const unsigned char *data);
+KELVANE_API ByteStr encode(const unsigned char* data);
 /* Reverses encode; the last input byte is taken as the end marker. */
-KELVANE_API ByteStr decode(const unsigned char *data);
+KELVANE_API ByteStr decode(const unsigned char* data);
 
 /* Seed shuffles: 4-byte little-endian results. An unshuffle reads the first
  * 4 bytes of its input; missing bytes count as zero. */
 KELVANE_API ByteStr clishuf(uint32_t seed);
-KELVANE_API uint32_t serdesh(const unsigned char *shuffled);
+KELVANE_API uint32_t serdesh(const unsigned char* shuffled);
 KELVANE_API ByteStr sershuf(uint32_t seed);
-KELVANE_API uint32_t clidesh(const unsigned char *shuffled);
+KELVANE_API uint32_t clidesh(const unsigned char* shuffled);
 
 /* Key schedule: fills seqMask and both directions from the two seeds. */
-KELVANE_API void seedcrypt(CipherState *state);
+KELVANE_API void seedcrypt(CipherState* state);
 
 /* Seal: an 8-byte header and the masked payload. The payload length is taken
  * modulo 65,536 and only that many leading bytes are sealed. */
-KELVANE_API ByteStr clienc(int16_t opcode, const unsigned char *payload, CipherState *state);
-KELVANE_API ByteStr serenc(int16_t opcode, const unsigned char *payload, CipherState *state);
+KELVANE_API ByteStr clienc(int16_t opcode, const unsigned char* payload, CipherState* state);
+KELVANE_API ByteStr serenc(int16_t opcode, const unsigned char* payload, CipherState* state);
 
 /* Open the packet that begins `packet` (further bytes are ignored). Returns
  * the payload. On input too short for the header or the declared payload:
  * opcode 0, empty result, state untouched. On a sequence mismatch: opcode -1,
  * empty result, counter advanced, keys not. `opcode` may be NULL. */
-KELVANE_API ByteStr serdec(int16_t *opcode, const unsigned char *packet, CipherState *state);
-KELVANE_API ByteStr clidec(int16_t *opcode, const unsigned char *packet, CipherState *state);
+KELVANE_API ByteStr serdec(int16_t* opcode, const unsigned char* packet, CipherState* state);
+KELVANE_API ByteStr clidec(int16_t* opcode, const unsigned char* packet, CipherState* state);
 
 #ifdef __cplusplus
 }

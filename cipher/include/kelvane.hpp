@@ -4,11 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <span>
 #include <stdexcept>
-#include <cstring>
 #include <string>
 
 #include "kelvane.h"
@@ -30,8 +30,12 @@ inline ByteStrPtr adopt(ByteStr str) {
   return ByteStrPtr(str);
 }
 
-inline ByteView view(const unsigned char* str) { return {str, ByteStrLen(str)}; }
-inline ByteView view(const ByteStrPtr& str) { return view(str.get()); }
+inline ByteView view(const unsigned char* str) {
+  return {str, ByteStrLen(str)};
+}
+inline ByteView view(const ByteStrPtr& str) {
+  return view(str.get());
+}
 
 inline ByteStrPtr copyOf(ByteView bytes) {
   if (bytes.size() > UINT32_MAX) throw std::length_error("byte string too long");

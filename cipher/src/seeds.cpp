@@ -26,13 +26,17 @@ uint32_t readLittleEndian(const unsigned char* s) {
 }
 }  // namespace
 
-extern "C" ByteStr clishuf(uint32_t seed) { return littleEndian(std::rotr(seed ^ kClientSeedMask, 11)); }
+extern "C" ByteStr clishuf(uint32_t seed) {
+  return littleEndian(std::rotr(seed ^ kClientSeedMask, 11));
+}
 
 extern "C" uint32_t serdesh(const unsigned char* shuffled) {
   return std::rotl(readLittleEndian(shuffled), 11) ^ kClientSeedMask;
 }
 
-extern "C" ByteStr sershuf(uint32_t seed) { return littleEndian(std::rotr(seed ^ kServerSeedMask, 7)); }
+extern "C" ByteStr sershuf(uint32_t seed) {
+  return littleEndian(std::rotr(seed ^ kServerSeedMask, 7));
+}
 
 extern "C" uint32_t clidesh(const unsigned char* shuffled) {
   return std::rotl(readLittleEndian(shuffled), 7) ^ kServerSeedMask;
