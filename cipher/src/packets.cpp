@@ -67,6 +67,7 @@ struct ToClientLayout {
 // CPU has them.
 KELVANE_VECTOR_CLONES void mask(const unsigned char* __restrict in, unsigned char* __restrict out,
                                 std::size_t n, const DirectionKeys& k) {
+  // key32 as the bytes of a group meet it: little-endian whatever the host's order.
   const unsigned char key32Bytes[4] = {byteOf(k.key32, 0), byteOf(k.key32, 1), byteOf(k.key32, 2),
                                        byteOf(k.key32, 3)};
   uint32_t key32;
