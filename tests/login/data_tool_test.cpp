@@ -189,7 +189,7 @@ TEST_F(DataToolTest, ShowsItemRecordsAndWhatTheServerSkips) {
 }
 
 TEST_F(DataToolTest, ShowTakesTheKindFromTypeOrFolder) {
-  DataFolder::Write(data.root() / "Ann.bin", ItemFile({{.kind = 1, .count = 1}}));
+  data.Write("Ann.bin", ItemFile({{.kind = 1, .count = 1}}));
 
   const Run unknown = Tool({"show", Path("Ann.bin")});
   EXPECT_EQ(unknown.status, 2);

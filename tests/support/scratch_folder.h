@@ -17,7 +17,7 @@ class ScratchFolder {
  public:
   ScratchFolder() {
     std::string pattern =
-        (std::filesystem::temp_directory_path() / "quorvane-session-XXXXXX").string();
+        (std::filesystem::temp_directory_path() / "quorvane-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     root_ = pattern;
   }
