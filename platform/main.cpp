@@ -2,6 +2,7 @@
 // Qt event thread, in a window or headless.
 #include <QApplication>
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -37,6 +38,9 @@ bool HasDisplay() {
 
 int main(int argc, char* argv[]) {
   quorvane::TerminationSignals::Block();
+  // A log reader that goes away (a closed pipe on standard output) must not
+  // end the server: the write fails and the server goes on.
+  std::signal(SIGPIPE, SIG_IGN);
 
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);

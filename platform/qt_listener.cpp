@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "guarded.h"
+
 namespace quorvane {
 
 QString FormatEndpoint(const QHostAddress& address, quint16 port) {
@@ -46,7 +48,7 @@ void QtListener::AcceptPending() {
     // Ids stay positive; after 2^31 requests they start again at 1.
     lastRequestID_ = lastRequestID_ == INT32_MAX ? 1 : lastRequestID_ + 1;
     pendingID_ = lastRequestID_;
-    if (onRequest_) onRequest_(pendingID_);
+    if (onRequest_) RunGuarded("a connection request", [this] { onRequest_(pendingID_); });
     // Refused at once, so the client learns it and nothing piles up.
     if (QTcpSocket* refused = std::exchange(pending_, nullptr)) {
       refused->abort();

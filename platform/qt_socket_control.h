@@ -2,6 +2,12 @@
 // listener by request id and reads every arrived byte on each readyRead, so
 // nothing is left waiting for a notification that will not come again.
 //
+// With only two slots, one bad peer must not hold a slot or the server's
+// memory: a connection that does not finish its handshake in time, or whose
+// peer stops reading while bytes pile up for it, is closed, which frees the
+// slot; Qt reads at most one largest packet ahead of the session; and
+// keepalive ends connections whose peer has vanished.
+//
 // State codes:
 //   0 closed (no connection, or the connection has ended normally)
 //   1 bound
@@ -16,6 +22,8 @@
 
 #include <QObject>
 #include <QTcpSocket>
+#include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -23,6 +31,17 @@
 #include "socket_control.h"
 
 namespace quorvane {
+
+// A whole sealed packet at its largest: 8 header bytes and 65,535 payload bytes.
+inline constexpr qint64 kLargestPacket = 8 + 65535;
+
+struct ConnectionLimits {
+  // Time a new connection has to finish its handshake.
+  std::chrono::milliseconds handshakeTimeout{30000};
+  // Bytes that may wait in Qt's send buffer for a peer that does not read;
+  // the kernel's own socket buffers come on top of it.
+  qint64 writeQueueLimit = 4 * 1024 * 1024;
+};
 
 class QtSocketControl final : public SocketControl {
  public:
@@ -34,7 +53,7 @@ class QtSocketControl final : public SocketControl {
   static constexpr std::int16_t kClosing = 8;
   static constexpr std::int16_t kError = 9;
 
-  explicit QtSocketControl(QtListener& listener);
+  explicit QtSocketControl(QtListener& listener, ConnectionLimits limits = {});
   QtSocketControl(const QtSocketControl&) = delete;
   QtSocketControl& operator=(const QtSocketControl&) = delete;
 
@@ -45,18 +64,30 @@ class QtSocketControl final : public SocketControl {
   void SendData(ByteView bytes) override;
   void SetDataArrivalHandler(std::function<void()> handler) override;
 
+  // How to learn that the session on this socket has finished its handshake.
+  // Once set, each accepted connection that has not finished it when the
+  // handshake timeout runs out is closed. A session past it is never closed
+  // for being quiet.
+  void SetHandshakeDone(std::function<bool()> done);
+
  private:
   // Moves everything Qt has read into arrived_.
   void Drain();
   void OnReadyRead();
+  void OnHandshakeDeadline();
+  // Says on standard error why the connection is closed, then closes it.
+  void CloseBecause(const QString& reason);
 
   QtListener& listener_;
+  ConnectionLimits limits_;
   // Qt parent of the sockets this control has held; deletes any left at the end.
   QObject owner_;
   QTcpSocket* socket_ = nullptr;
   bool failed_ = false;
   Bytes arrived_;
   std::function<void()> onArrival_;
+  std::function<bool()> handshakeDone_;
+  QTimer handshakeDeadline_;
 };
 
 }  // namespace quorvane

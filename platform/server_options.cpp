@@ -3,9 +3,14 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <cmath>
 
 namespace quorvane {
 namespace {
+
+// A day is far beyond any real client; the bound keeps the milliseconds in range.
+constexpr double kMinHandshakeSeconds = 0.001;
+constexpr double kMaxHandshakeSeconds = 86400;
 
 CommandLine Failure(const QString& message) {
   CommandLine result;
@@ -33,6 +38,11 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
       "folder");
   const QCommandLineOption tickMs("tick-ms", "Interval of the NPC timer in ms (default 5000).",
                                   "ms", "5000");
+  const QCommandLineOption handshakeTimeout(
+      "handshake-timeout",
+      "Seconds a new connection has to finish its handshake before it is closed and its slot "
+      "freed; fractions allowed, e.g. 0.5 (default 30).",
+      "seconds", "30");
   const QCommandLineOption library(
       "library",
       "Path of libkelvane (default libkelvane.so.1 beside the program, then the loader's search "
@@ -42,7 +52,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
       "headless",
       "Run without a window and write each log line to standard output. Chosen by itself when "
       "there is no display.");
-  parser.addOptions({help, version, port, listen, dataDir, tickMs, library, headless});
+  parser.addOptions(
+      {help, version, port, listen, dataDir, tickMs, handshakeTimeout, library, headless});
 
   // Parsing comes before the application object exists, so Qt cannot name
   // the program in the usage line by itself.
@@ -75,6 +86,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
 
   options.tickMs = parser.value(tickMs).toInt(&valid);
   if (!valid || options.tickMs <= 0) return Failure("--tick-ms needs a positive number");
+
+  const double timeoutSeconds = parser.value(handshakeTimeout).toDouble(&valid);
+  if (!valid ||
+      !(timeoutSeconds >= kMinHandshakeSeconds && timeoutSeconds <= kMaxHandshakeSeconds)) {
+    return Failure("--handshake-timeout needs a number of seconds from 0.001 to 86400");
+  }
+  options.handshakeTimeout = std::chrono::milliseconds(std::llround(timeoutSeconds * 1000));
 
   if (parser.isSet(dataDir)) {
     options.dataDir = parser.value(dataDir);

@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -16,6 +17,8 @@ struct ServerOptions {
   std::uint16_t port = 10217;
   QString dataDir;  // empty: the working directory
   int tickMs = 5000;
+  // A connection still without a finished handshake after this long is closed.
+  std::chrono::milliseconds handshakeTimeout{30000};
   QString library;  // empty: beside the executable, then the loader's search path
   bool headless = false;
 };
