@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <span>
 #include <vector>
 
@@ -8,5 +9,11 @@ namespace quorvane {
 
 using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
+
+// Appends a packed field or any other byte range to a payload.
+template <typename Range>
+void Append(Bytes& payload, const Range& bytes) {
+  payload.insert(payload.end(), std::begin(bytes), std::end(bytes));
+}
 
 }  // namespace quorvane

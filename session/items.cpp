@@ -1,7 +1,6 @@
 // SendItems: four entries every character carries, then the non-empty
 // records of the character's item file, one packet each.
 #include <cstdint>
-#include <iterator>
 
 #include "item_record.h"
 #include "server_socket.h"
@@ -19,11 +18,6 @@ constexpr ItemRecord kFixedItems[] = {
     {.Kind = 1, .Index = 1, .Word1 = 2, .Word2 = 129, .Count = 1},
     {.Kind = 1, .Index = 2, .Word1 = 3, .Word2 = 53, .Count = 1},
 };
-
-template <typename Packed>
-void Append(Bytes& payload, const Packed& packed) {
-  payload.insert(payload.end(), std::begin(packed), std::end(packed));
-}
 
 Bytes ItemPayload(const ItemRecord& item) {
   Bytes payload{item.Kind, item.Index};

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <iterator>
 #include <string_view>
 
 #include "item_record.h"
@@ -31,11 +30,6 @@ constexpr std::string_view kWelcome = std::string_view(
     "OrlanServer\x0A"
     "Welcome to Orlan RP Server",
     40);
-
-template <typename Packed>
-void Append(Bytes& payload, const Packed& packed) {
-  payload.insert(payload.end(), std::begin(packed), std::end(packed));
-}
 
 Bytes PositionOf(const CharacterRecord& record) {
   Bytes position;

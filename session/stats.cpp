@@ -18,11 +18,6 @@ constexpr std::size_t kPositionPayloadSize = 22;
 constexpr std::uint8_t kFirstPositionMark = 0x0C;
 constexpr std::uint8_t kSecondPositionMark = 0x0D;
 
-template <typename Packed>
-void Append(Bytes& payload, const Packed& packed) {
-  payload.insert(payload.end(), std::begin(packed), std::end(packed));
-}
-
 Bytes LongStat(std::uint8_t code, std::int32_t value) {
   Bytes payload{code};
   Append(payload, PackLong(value));
