@@ -1,0 +1,101 @@
+// server_bench: starts the real server on 127.0.0.1 and measures the ping
+// round trip, the login latency and the relay against raw socket baselines
+// taken in the same run; writes the relay latency distribution as a CSV.
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <iostream>
+#include <thread>
+
+#include "bench_data.h"
+#include "figures.h"
+#include "protocol_peer.h"
+#include "scenarios.h"
+#include "server_process.h"
+
+namespace {
+
+using namespace quorvane::bench;
+
+// Longer than any run, so the NPC timer never fires during one.
+constexpr int kTickMs = 3'600'000;
+constexpr std::uint32_t kFirstSeed = 0x1234;
+constexpr std::uint32_t kSecondSeed = 0x5678;
+
+struct Options {
+  std::string program;
+  std::string csv;
+  double scale = 1.0;
+};
+
+Counts Scaled(double scale) {
+  const auto times = [scale](std::size_t count) {
+    return std::max<std::size_t>(10, static_cast<std::size_t>(count * scale));
+  };
+  const Counts full;
+  return {times(full.warmUp), times(full.pings), times(full.logins), times(full.relayed),
+          times(full.flood)};
+}
+
+void Run(const Options& options) {
+  const Counts counts = Scaled(options.scale);
+  const BenchData data;
+  quorvane::testing::ServerProcess server(
+      options.program, {.dataDir = data.root().string(), .tickMs = kTickMs, .extraArguments = {}});
+  std::cout << "quorvane server benchmark: 127.0.0.1:" << server.port() << ", "
+            << std::thread::hardware_concurrency() << " CPUs; " << counts.pings << " pings, "
+            << counts.logins << " logins, " << counts.relayed << " relayed one at a time and "
+            << counts.flood << " flooded per opcode\n\n";
+
+  std::vector<Figure> figures;
+  ProtocolPeer first(server.port(), kFirstSeed);
+  for (Figure& figure : MeasurePing(first, counts)) figures.push_back(std::move(figure));
+  for (Figure& figure : MeasureLogin(first, counts)) figures.push_back(std::move(figure));
+
+  ProtocolPeer second(server.port(), kSecondSeed);
+  LogInBeside(second, first);
+  std::vector<Series> distribution;
+  for (const std::int16_t opcode : {std::int16_t{302}, std::int16_t{202}}) {
+    RelayFigures relay = MeasureRelay(first, second, opcode, counts);
+    for (Figure& figure : relay.figures) figures.push_back(std::move(figure));
+    distribution.push_back(std::move(relay.server));
+    distribution.push_back(std::move(relay.forwarder));
+  }
+
+  const bool met = PrintFigures(std::cout, figures);
+  std::cout << "\n" << (met ? "every target met" : "some targets missed") << "\n";
+  WriteQuantiles(options.csv, distribution);
+  std::cout << "relay latency distribution: " << options.csv << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QCoreApplication application(argc, argv);
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Measures the quorvane server over loopback TCP against raw socket baselines.");
+  parser.addHelpOption();
+  const QCommandLineOption program("program", "The quorvane program to start.", "file",
+                                   QUORVANE_PROGRAM);
+  const QCommandLineOption csv("csv", "Where to write the relay latency quantiles.", "file",
+                               "relay-latency.csv");
+  const QCommandLineOption scale("scale", "Multiplies every count (0.1 for a quick look).",
+                                 "factor", "1");
+  parser.addOptions({program, csv, scale});
+  parser.process(application);
+
+  Options options{parser.value(program).toStdString(), parser.value(csv).toStdString()};
+  bool valid = false;
+  options.scale = parser.value(scale).toDouble(&valid);
+  if (!valid || options.scale <= 0 || options.scale > 10) {
+    std::cerr << "server_bench: --scale needs a number above 0 and at most 10\n";
+    return 2;
+  }
+  try {
+    Run(options);
+  } catch (const std::exception& failure) {
+    std::cerr << "server_bench: " << failure.what() << "\n";
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,49 @@
+// The timed loops, run alike against the real server and the raw baselines:
+// only the socket calls and the clock lie inside the timed span, and the
+// checks of what arrived run after the clock stops.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+namespace quorvane::bench {
+
+using Clock = std::chrono::steady_clock;
+using Samples = std::vector<std::chrono::nanoseconds>;
+using Message = std::vector<std::uint8_t>;
+// Sees bytes that arrived, after the clock has stopped; may throw.
+using Check = std::function<void(std::span<const std::uint8_t>)>;
+
+// Writes each request and waits for `replySize` bytes in answer: one sample
+// per round trip.
+Samples RoundTrips(int fd, const std::vector<Message>& requests, std::size_t replySize,
+                   const Check& checkReply);
+
+struct RelayLink {
+  int senderFd;
+  int receiverFd;
+  std::size_t echoSize;   // bytes back to the sender per packet (0: none)
+  std::size_t relaySize;  // bytes to the receiver per packet
+};
+
+// One packet in flight: a sample is the time from the sender's write until
+// the receiver holds the relayed bytes. The echo is read after the clock stops.
+Samples RelayOneAtATime(const RelayLink& link, const std::vector<Message>& packets,
+                        const Check& checkEcho, const Check& checkRelay);
+
+struct Flood {
+  std::chrono::nanoseconds elapsed;
+  std::vector<std::uint8_t> echoed;
+  std::vector<std::uint8_t> relayed;
+};
+
+// The sender writes every packet, one write each as a game client does, as
+// fast as the socket takes them, while another thread drains the echo. The
+// clock runs from the first write until the receiver holds every relayed byte.
+Flood RelayFlood(const RelayLink& link, const std::vector<Message>& packets);
+
+}  // namespace quorvane::bench
