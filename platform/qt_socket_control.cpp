@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "guarded.h"
-#include "keep_alive.h"
+#include "socket_options.h"
 
 namespace quorvane {
 
@@ -120,6 +120,7 @@ void QtSocketControl::CloseBecause(const QString& reason) {
   std::fprintf(stderr, "quorvane: closing the connection from %s: %s\n", qPrintable(peer),
                qPrintable(reason));
   std::fflush(stderr);
+  ResetOnClose(*socket_);
   Close();
 }
 

@@ -2,8 +2,6 @@
 // plain client on the other end.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -11,6 +9,7 @@
 
 #include "qt_listener.h"
 #include "qt_socket_control.h"
+#include "spin.h"
 #include "tcp_connection.h"
 
 namespace quorvane {
@@ -18,17 +17,7 @@ namespace {
 
 using client::TcpConnection;
 using namespace std::chrono_literals;
-
-// Runs the event loop until `done` holds; false when it did not within 5 s.
-bool SpinUntil(const std::function<bool()>& done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > 5000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
+using testing::SpinUntil;
 
 // Reads from the client side without blocking the event loop.
 TcpConnection::ReadStatus ReadWhileSpinning(TcpConnection& peer, Bytes& into) {

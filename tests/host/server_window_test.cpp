@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QPixmap>
 #include <QTemporaryDir>
@@ -16,22 +15,14 @@
 
 #include "plain_text_log_box.h"
 #include "server.h"
+#include "spin.h"
 #include "tcp_connection.h"
 
 namespace quorvane {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool SpinUntil(const std::function<bool()>& done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > 5000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
+using testing::SpinUntil;
 
 QString TopVisibleLine(QPlainTextEdit& edit) {
   return edit.cursorForPosition(QPoint(0, 0)).block().text();

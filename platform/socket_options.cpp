@@ -1,4 +1,4 @@
-#include "keep_alive.h"
+#include "socket_options.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -21,6 +21,13 @@ void EnableKeepAlive(QTcpSocket& socket) {
   SetTcpOption(descriptor, TCP_KEEPINTVL, static_cast<int>(kKeepAliveInterval.count()));
   SetTcpOption(descriptor, TCP_KEEPCNT, kKeepAliveProbes);
   SetTcpOption(descriptor, TCP_USER_TIMEOUT, static_cast<int>(kUnacknowledgedTimeout.count()));
+}
+
+void ResetOnClose(QTcpSocket& socket) {
+  const qintptr descriptor = socket.socketDescriptor();
+  if (descriptor < 0) return;
+  const linger discard{1, 0};
+  ::setsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_LINGER, &discard, sizeof discard);
 }
 
 }  // namespace quorvane

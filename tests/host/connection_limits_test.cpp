@@ -1,0 +1,342 @@
+// What keeps one bad peer from holding a slot or the server's memory: the
+// handshake deadline, keepalive, the bounded send queue and read buffer, and
+// exceptions stopped at the boundary to Qt's event loop. The real server runs
+// on the test's thread; its clients connect over loopback.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <QElapsedTimer>
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host_fakes.h"
+#include "kelvane.hpp"
+#include "loopback_client.h"
+#include "qt_listener.h"
+#include "qt_socket_control.h"
+#include "server.h"
+#include "spin.h"
+
+namespace quorvane {
+namespace {
+
+using client::Packet;
+using client::TcpConnection;
+using testing::FakeTextBox;
+using testing::LoopbackClient;
+using testing::SpinFor;
+using testing::SpinUntil;
+using namespace std::chrono_literals;
+
+constexpr std::int16_t kPing = 124;
+constexpr std::int16_t kPong = 125;
+constexpr std::int16_t kChat = 302;
+constexpr std::int16_t kChatLine = 303;
+const std::string kToServer1 = "Connected client to Server1\r\n";
+const std::string kToServer2 = "Connected client to Server2\r\n";
+
+constexpr auto kHandshakeTimeout = 200ms;
+
+std::uint16_t PortOf(const QString& endpoint) {
+  return static_cast<std::uint16_t>(endpoint.section(':', -1).toUInt());
+}
+
+std::uint16_t LocalPort(int fd) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+std::uint16_t PeerPort(int fd) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+// The descriptor of this process's end of a loopback connection, found by its
+// two ports; -1 when there is none.
+int DescriptorOf(std::uint16_t localPort, std::uint16_t peerPort) {
+  DIR* folder = ::opendir("/proc/self/fd");
+  if (folder == nullptr) return -1;
+  int found = -1;
+  while (const dirent* entry = ::readdir(folder)) {
+    const int fd = std::atoi(entry->d_name);
+    if (entry->d_name[0] == '.' || fd == ::dirfd(folder)) continue;
+    if (LocalPort(fd) == localPort && PeerPort(fd) == peerPort) found = fd;
+  }
+  ::closedir(folder);
+  return found;
+}
+
+// True once the peer has reset or closed the connection, without reading
+// anything off it.
+bool HungUp(const TcpConnection& connection) {
+  pollfd waiter{connection.fd(), POLLRDHUP, 0};
+  return ::poll(&waiter, 1, 0) > 0 && (waiter.revents & (POLLHUP | POLLERR | POLLRDHUP)) != 0;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& line) {
+  std::size_t count = 0;
+  for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++count;
+  return count;
+}
+
+// The real server on 127.0.0.1 with a short handshake timeout and no NPCs.
+class RunningServer {
+ public:
+  explicit RunningServer(const kelvane::Api& cipher) {
+    ServerOptions options;
+    options.listen = QHostAddress::LocalHost;
+    options.port = 0;
+    options.tickMs = 3600 * 1000;
+    options.handshakeTimeout = kHandshakeTimeout;
+    server_ = std::make_unique<Server>(options, cipher, log_);
+    server_->Start();
+  }
+
+  std::uint16_t port() const { return PortOf(server_->Endpoint()); }
+  std::size_t Logged(const std::string& line) const { return Occurrences(log_.Text(), line); }
+  // Waits until the log holds `count` copies of `line`.
+  bool WaitLogged(const std::string& line, std::size_t count) {
+    return SpinUntil([&] { return Logged(line) >= count; });
+  }
+
+ private:
+  FakeTextBox log_;
+  std::unique_ptr<Server> server_;
+};
+
+class ConnectionLimitsTest : public ::testing::Test {
+ protected:
+  // Pings and expects the answer as the next packet.
+  static void ExpectPong(LoopbackClient& peer) {
+    peer.Send(kPing, {});
+    EXPECT_EQ(peer.NextPacket(), (Packet{kPong, {0x00}}));
+  }
+
+  const kelvane::Library library_ = kelvane::Library::open(KELVANE_LIBRARY);
+};
+
+TEST_F(ConnectionLimitsTest, ConnectionWithoutAHandshakeIsClosedInTimeAndItsSlotServesTheNext) {
+  const client::Bytes hello = client::ClientSession(7).Hello();
+  struct Case {
+    const char* name;
+    client::Bytes sent;
+  };
+  const std::vector<Case> cases{
+      {"silent", {}},
+      {"half a hello", client::Bytes(hello.begin(), hello.begin() + 5)},
+      {"no hello at all", client::Bytes(40, 0x55)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunningServer server(library_.api());
+    QElapsedTimer clock;
+    clock.start();
+    LoopbackClient idle(server.port(), 1);
+    ASSERT_TRUE(server.WaitLogged(kToServer1, 1));
+    if (!c.sent.empty()) idle.connection().SendAll(c.sent);
+
+    EXPECT_TRUE(idle.WaitClosed(10 * kHandshakeTimeout));
+    // Qt's coarse timers may fire up to 5 % early.
+    EXPECT_GE(clock.elapsed(), kHandshakeTimeout.count() * 9 / 10);
+
+    LoopbackClient next(server.port(), 2);
+    ASSERT_TRUE(server.WaitLogged(kToServer1, 2));
+    EXPECT_EQ(server.Logged(kToServer2), 0u);
+    ASSERT_TRUE(next.Handshake());
+    ExpectPong(next);
+  }
+}
+
+TEST_F(ConnectionLimitsTest, QuietSessionPastItsHandshakeIsNeverClosed) {
+  RunningServer server(library_.api());
+  LoopbackClient quiet(server.port(), 1);
+  ASSERT_TRUE(quiet.Handshake());
+  EXPECT_FALSE(quiet.WaitClosed(5 * kHandshakeTimeout));
+
+  // Slot 1 is still held: a newcomer that says nothing lands in slot 2 and
+  // is the one that goes.
+  LoopbackClient idle(server.port(), 2);
+  ASSERT_TRUE(server.WaitLogged(kToServer2, 1));
+  EXPECT_TRUE(idle.WaitClosed(10 * kHandshakeTimeout));
+  EXPECT_FALSE(quiet.closed());
+  ExpectPong(quiet);
+}
+
+TEST_F(ConnectionLimitsTest, AcceptedSocketProbesAVanishedPeerForAboutAMinute) {
+  RunningServer server(library_.api());
+  TcpConnection peer = TcpConnection::Connect("127.0.0.1", server.port(), 5s);
+  ASSERT_TRUE(server.WaitLogged(kToServer1, 1));
+  const int accepted = DescriptorOf(server.port(), LocalPort(peer.fd()));
+  ASSERT_GE(accepted, 0);
+
+  struct Option {
+    const char* name;
+    int level;
+    int option;
+    int expected;
+  };
+  const std::vector<Option> options{
+      {"SO_KEEPALIVE", SOL_SOCKET, SO_KEEPALIVE, 1},
+      {"TCP_KEEPIDLE", IPPROTO_TCP, TCP_KEEPIDLE, 30},
+      {"TCP_KEEPINTVL", IPPROTO_TCP, TCP_KEEPINTVL, 10},
+      {"TCP_KEEPCNT", IPPROTO_TCP, TCP_KEEPCNT, 3},
+      {"TCP_USER_TIMEOUT", IPPROTO_TCP, TCP_USER_TIMEOUT, 60000},
+  };
+  for (const Option& o : options) {
+    int value = -1;
+    socklen_t size = sizeof value;
+    ASSERT_EQ(::getsockopt(accepted, o.level, o.option, &value, &size), 0) << o.name;
+    EXPECT_EQ(value, o.expected) << o.name;
+  }
+}
+
+TEST_F(ConnectionLimitsTest, PeerThatNeverReadsIsClosedOverTheBoundWhileTheChatterIsServed) {
+  RunningServer server(library_.api());
+  LoopbackClient chatter(server.port(), 1);
+  ASSERT_TRUE(chatter.Handshake());
+  LoopbackClient deaf(server.port(), 2);
+  ASSERT_TRUE(deaf.Handshake());
+
+  // Each line goes back to the chatter and across to the deaf client, whose
+  // kernel buffers fill first (some 4 MiB on loopback), then the server's
+  // queue up to its 4 MiB bound.
+  const std::size_t kText = 60000;
+  client::Bytes chat{0x01};
+  chat.insert(chat.end(), kText, 'x');
+  client::Bytes expectedLine{0x00, 0x01, 0x0A};  // no name: nobody logged in
+  expectedLine.insert(expectedLine.end(), kText, 'x');
+
+  constexpr std::size_t kBound = 4 * 1024 * 1024;
+  constexpr int kMaxLines = 400;
+  int lines = 0;
+  while (lines < kMaxLines && !HungUp(deaf.connection())) {
+    chatter.Send(kChat, chat);
+    ++lines;
+    const std::optional<Packet> echo = chatter.NextPacket();
+    ASSERT_TRUE(echo) << "line " << lines;
+    ASSERT_EQ(echo->opcode, kChatLine);
+    ASSERT_EQ(echo->payload, expectedLine);
+  }
+  ASSERT_TRUE(HungUp(deaf.connection())) << lines << " lines did not fill the queue";
+  EXPECT_GT(static_cast<std::size_t>(lines) * expectedLine.size(), kBound);
+
+  ExpectPong(chatter);
+  // The freed slot takes the next client.
+  LoopbackClient next(server.port(), 3);
+  ASSERT_TRUE(server.WaitLogged(kToServer2, 2));
+  ASSERT_TRUE(next.Handshake());
+  ExpectPong(next);
+  ExpectPong(chatter);
+}
+
+// A listener and one control with nothing behind them.
+class BareControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    listener_.SetConnectionRequestHandler([this](std::int32_t id) {
+      ++requests_;
+      if (onRequest_) onRequest_(id);
+    });
+    listener_.Bind(0);
+    listener_.Listen();
+  }
+
+  TcpConnection Connect() {
+    const int before = requests_;
+    TcpConnection peer = TcpConnection::Connect("127.0.0.1", PortOf(listener_.Endpoint()), 5s);
+    EXPECT_TRUE(SpinUntil([&] { return requests_ > before; }));
+    return peer;
+  }
+
+  QtListener listener_{QHostAddress::LocalHost};
+  QtSocketControl control_{listener_};
+  std::function<void(std::int32_t)> onRequest_;
+  int requests_ = 0;
+};
+
+TEST_F(BareControlTest, FloodArrivesWholeAndInOrderInPiecesOfAtMostOnePacket) {
+  onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
+  client::Bytes received;
+  std::size_t largest = 0;
+  control_.SetDataArrivalHandler([&] {
+    const std::size_t before = received.size();
+    control_.GetData(received);
+    largest = std::max(largest, received.size() - before);
+  });
+  TcpConnection peer = Connect();
+
+  client::Bytes flood(3 * 1024 * 1024);
+  for (std::size_t i = 0; i < flood.size(); ++i) {
+    flood[i] = static_cast<std::uint8_t>(i * 131 + i / 251);
+  }
+  std::thread sender([&] { peer.SendAll(flood); });
+  EXPECT_TRUE(SpinUntil([&] { return received.size() >= flood.size(); }, 30s));
+  sender.join();
+
+  EXPECT_TRUE(received == flood);
+  EXPECT_LE(largest, 65543u);
+}
+
+TEST_F(BareControlTest, ExceptionFromAnArrivalHandlerIsReportedAndTheNextArrivalStillComes) {
+  struct Case {
+    std::function<void()> fail;
+    std::string report;
+  };
+  const std::vector<Case> cases{
+      {[] { throw std::runtime_error("no room"); }, "quorvane: a data arrival failed: no room\n"},
+      {[] { throw 42; }, "quorvane: a data arrival failed: unknown exception\n"},
+  };
+  for (const Case& c : cases) {
+    onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
+    int arrivals = 0;
+    client::Bytes received;
+    control_.SetDataArrivalHandler([&] {
+      control_.GetData(received);
+      if (++arrivals == 1) c.fail();
+    });
+    TcpConnection peer = Connect();
+
+    ::testing::internal::CaptureStderr();
+    peer.SendAll(client::Bytes{0x01});
+    const bool first = SpinUntil([&] { return arrivals == 1; });
+    const std::string report = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(report, c.report);
+
+    peer.SendAll(client::Bytes{0x02});
+    EXPECT_TRUE(SpinUntil([&] { return arrivals == 2; }));
+    EXPECT_EQ(received, (client::Bytes{0x01, 0x02}));
+    EXPECT_EQ(control_.State(), SocketControl::kConnected);
+  }
+}
+
+TEST_F(BareControlTest, ExceptionFromAConnectionRequestIsReportedAndTheRequestRefused) {
+  onRequest_ = [](std::int32_t) { throw std::runtime_error("slot table broken"); };
+  ::testing::internal::CaptureStderr();
+  TcpConnection refused = Connect();
+  const std::string report = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(report, "quorvane: a connection request failed: slot table broken\n");
+  client::Bytes arrived;
+  EXPECT_TRUE(SpinUntil(
+      [&] { return refused.ReadSome(arrived, 0ms) == TcpConnection::ReadStatus::kClosed; }));
+
+  onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
+  TcpConnection accepted = Connect();
+  EXPECT_EQ(control_.State(), SocketControl::kConnected);
+}
+
+}  // namespace
+}  // namespace quorvane
