@@ -154,15 +154,22 @@ std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) 
   return status_;
 }
 
-std::vector<std::string> ChildProcess::StdoutLines() {
+void ChildProcess::ReadAvailable() {
   while (Pump(std::chrono::milliseconds(0))) {
   }
+}
+
+void ChildProcess::CloseStdout() {
+  if (stdout_.fd >= 0) ::close(std::exchange(stdout_.fd, -1));
+}
+
+std::vector<std::string> ChildProcess::StdoutLines() {
+  ReadAvailable();
   return stdout_.lines;
 }
 
 std::vector<std::string> ChildProcess::StderrLines() {
-  while (Pump(std::chrono::milliseconds(0))) {
-  }
+  ReadAvailable();
   return stderr_.lines;
 }
 

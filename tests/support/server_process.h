@@ -40,6 +40,14 @@ class ChildProcess {
   std::optional<int> Signal(int signal, std::chrono::milliseconds timeout);
   std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
 
+  // Reads whatever output is ready, so that a chatty child never blocks on a
+  // full pipe.
+  void ReadAvailable();
+  // Closes this end of the child's standard output, as a log reader that
+  // goes away would.
+  void CloseStdout();
+  pid_t pid() const { return pid_; }
+
   // Lines read so far (reads what is ready first).
   std::vector<std::string> StdoutLines();
   std::vector<std::string> StderrLines();

@@ -1,0 +1,230 @@
+#include "hostile_clients.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <thread>
+
+namespace quorvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using client::TcpConnection;
+
+constexpr std::int16_t kPing = 124;
+constexpr std::int16_t kPong = 125;
+constexpr std::int16_t kLogin = 200;
+constexpr std::int16_t kChat = 302;
+constexpr std::size_t kLargestPayload = 65535;
+constexpr auto kReplyTimeout = 5s;
+
+std::chrono::milliseconds Remaining(Clock::time_point deadline) {
+  return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+                  0ms);
+}
+
+void ResetAndClose(TcpConnection& connection) {
+  const linger discard{1, 0};
+  ::setsockopt(connection.fd(), SOL_SOCKET, SO_LINGER, &discard, sizeof discard);
+  connection.Close();
+}
+
+client::Bytes NameBlock(const std::string& name) {
+  client::Bytes block(46, 0x00);
+  std::copy(name.begin(), name.end(), block.begin() + 1);
+  return block;
+}
+
+// Chat of line type 01.
+client::Bytes ChatLine(const std::string& text) {
+  client::Bytes payload(1 + text.size(), 0x01);
+  std::copy(text.begin(), text.end(), payload.begin() + 1);
+  return payload;
+}
+
+// Sends what it can; a server that closes the connection ends the sending.
+bool SendUntilClosed(TcpConnection& connection, client::ByteView bytes) {
+  try {
+    connection.SendAll(bytes);
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+Visitor::Visitor(std::uint16_t port, std::uint32_t seed)
+    : connection_(TcpConnection::Connect("127.0.0.1", port, kReplyTimeout)), session_(seed) {}
+
+bool Visitor::Handshake(std::chrono::milliseconds timeout) {
+  if (!SendUntilClosed(connection_, session_.Hello())) return false;
+  const auto deadline = Clock::now() + timeout;
+  client::Bytes arrived;
+  while (session_.phase() == client::ClientSession::Phase::kAwaitingReply) {
+    arrived.clear();
+    if (connection_.ReadSome(arrived, Remaining(deadline)) != TcpConnection::ReadStatus::kData) {
+      return false;
+    }
+    for (client::Packet& packet : session_.Receive(arrived)) queued_.push_back(std::move(packet));
+  }
+  return session_.phase() == client::ClientSession::Phase::kOpen;
+}
+
+void Visitor::Send(std::int16_t opcode, client::ByteView payload) {
+  connection_.SendAll(session_.Seal(opcode, payload));
+}
+
+void Visitor::SendRaw(client::ByteView bytes) {
+  connection_.SendAll(bytes);
+}
+
+std::optional<client::Packet> Visitor::NextPacket(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  client::Bytes arrived;
+  while (queued_.empty()) {
+    arrived.clear();
+    if (connection_.ReadSome(arrived, Remaining(deadline)) != TcpConnection::ReadStatus::kData) {
+      return std::nullopt;
+    }
+    for (client::Packet& packet : session_.Receive(arrived)) queued_.push_back(std::move(packet));
+  }
+  client::Packet next = std::move(queued_.front());
+  queued_.pop_front();
+  return next;
+}
+
+bool Visitor::Pinged() {
+  Send(kPing, {});
+  while (const auto packet = NextPacket(kReplyTimeout)) {
+    if (packet->opcode == kPong) return packet->payload == client::Bytes{0x00};
+  }
+  return false;
+}
+
+bool Visitor::WaitClosed(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  client::Bytes arrived;
+  for (;;) {
+    arrived.clear();
+    switch (connection_.ReadSome(arrived, Remaining(deadline))) {
+      case TcpConnection::ReadStatus::kClosed:
+        return true;
+      case TcpConnection::ReadStatus::kTimeout:
+        return false;
+      case TcpConnection::ReadStatus::kData:
+        break;
+    }
+  }
+}
+
+void Visitor::Reset() {
+  ResetAndClose(connection_);
+}
+
+void HostileClients::ConnectAndLeave(bool reset) {
+  TcpConnection connection = TcpConnection::Connect("127.0.0.1", port_, kReplyTimeout);
+  if (reset) ResetAndClose(connection);
+}
+
+std::unique_ptr<Visitor> HostileClients::JoinFreeSlot() {
+  const auto deadline = Clock::now() + 10s;
+  while (Clock::now() < deadline) {
+    auto visitor = std::make_unique<Visitor>(port_, nextSeed_++);
+    if (visitor->Handshake(kReplyTimeout)) return visitor;
+    std::this_thread::sleep_for(2ms);
+  }
+  throw std::runtime_error("the free slot did not come free within 10 s");
+}
+
+bool HostileClients::FullVisit(const std::string& name, int chatNumber) {
+  const auto visitor = JoinFreeSlot();
+  visitor->Send(kLogin, NameBlock(name));
+  visitor->Send(kChat, ChatLine("soak chat " + std::to_string(chatNumber)));
+  return visitor->Pinged();
+}
+
+int HostileClients::StormWhileFull(int count, bool& heldServed) {
+  const auto held = JoinFreeSlot();
+  std::vector<Visitor> storm;
+  storm.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) storm.emplace_back(port_, nextSeed_++);
+  int closed = 0;
+  for (Visitor& refused : storm) closed += refused.WaitClosed(kReplyTimeout) ? 1 : 0;
+  heldServed = held->Pinged();
+  return closed;
+}
+
+void HostileClients::VanishMidHandshake() {
+  TcpConnection connection = TcpConnection::Connect("127.0.0.1", port_, kReplyTimeout);
+  const client::Bytes hello = client::ClientSession(nextSeed_++).Hello();
+  const auto cut = 1 + random_() % (hello.size() - 1);
+  connection.SendAll(client::ByteView(hello).first(cut));
+  ResetAndClose(connection);
+}
+
+void HostileClients::VanishMidLogin(const std::string& name) {
+  const auto visitor = JoinFreeSlot();
+  visitor->Send(kLogin, NameBlock(name));
+  visitor->Reset();
+}
+
+void HostileClients::LeaveMidPacket(int chatNumber) {
+  const auto visitor = JoinFreeSlot();
+  visitor->Send(kChat, ChatLine("soak chat " + std::to_string(chatNumber)));
+  const client::Bytes next = visitor->session().Seal(kPing, {});
+  visitor->SendRaw(client::ByteView(next).first(5));
+}
+
+bool HostileClients::FloodBeforeHandshake(std::size_t bytes) {
+  TcpConnection connection = TcpConnection::Connect("127.0.0.1", port_, kReplyTimeout);
+  SendUntilClosed(connection, RandomBytes(bytes));
+  client::Bytes arrived;
+  for (;;) {
+    arrived.clear();
+    switch (connection.ReadSome(arrived, kReplyTimeout)) {
+      case TcpConnection::ReadStatus::kClosed:
+        return true;
+      case TcpConnection::ReadStatus::kTimeout:
+        return false;
+      case TcpConnection::ReadStatus::kData:
+        break;
+    }
+  }
+}
+
+bool HostileClients::FloodAfterHandshake(std::size_t bytes) {
+  const auto visitor = JoinFreeSlot();
+  visitor->SendRaw(RandomBytes(bytes));
+  return !visitor->WaitClosed(100ms);
+}
+
+void HostileClients::StallInLargestPacket(std::chrono::milliseconds hold) {
+  const auto visitor = JoinFreeSlot();
+  const client::Bytes packet = visitor->session().Seal(kChat, client::Bytes(kLargestPayload, 'z'));
+  visitor->SendRaw(client::ByteView(packet).first(packet.size() - 1));
+  std::this_thread::sleep_for(hold);
+}
+
+bool HostileClients::ChatWithoutReading(int maxLines) {
+  const auto visitor = JoinFreeSlot();
+  const client::Bytes line = ChatLine(std::string(60000, 'w'));
+  for (int i = 0; i < maxLines; ++i) {
+    try {
+      visitor->Send(kChat, line);
+    } catch (const std::runtime_error&) {
+      return true;
+    }
+  }
+  return false;
+}
+
+client::Bytes HostileClients::RandomBytes(std::size_t count) {
+  client::Bytes bytes(count);
+  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random_());
+  return bytes;
+}
+
+}  // namespace quorvane::testing
