@@ -56,6 +56,10 @@ int main(int argc, char* argv[]) {
     PrintTo(stderr, "no display (DISPLAY and WAYLAND_DISPLAY are unset): running headless\n");
     headless = true;
   }
+  // Qt's own event dispatcher rather than GLib's: GLib wakes its loop through
+  // an eventfd each time a socket starts or stops waiting to write, several
+  // system calls on every reply. An empty QT_NO_GLIB keeps GLib's.
+  if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
   const std::unique_ptr<QCoreApplication> app = headless
                                                     ? std::make_unique<QCoreApplication>(argc, argv)
                                                     : std::make_unique<QApplication>(argc, argv);
