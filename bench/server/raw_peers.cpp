@@ -1,7 +1,14 @@
 #include "raw_peers.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <stdexcept>
 #include <vector>
 
 namespace quorvane::bench {
@@ -21,13 +28,40 @@ void SendCount(int fd, const std::vector<std::uint8_t>& zeros, std::size_t count
 
 }  // namespace
 
-PeerThread::~PeerThread() {
-  if (thread_.joinable()) thread_.join();
+PeerProcess::~PeerProcess() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
 }
 
-void PeerThread::Join() {
-  if (thread_.joinable()) thread_.join();
-  if (failure_) std::rethrow_exception(failure_);
+void PeerProcess::Join() {
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error("waitpid failed");
+  }
+  pid_ = -1;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    throw std::runtime_error("a baseline server failed");
+  }
+}
+
+pid_t PeerProcess::Fork() {
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  return pid;
+}
+
+void PeerProcess::ServeAndExit(const std::function<void()>& serve) {
+  int status = 0;
+  try {
+    serve();
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "server_bench: baseline server: %s\n", failure.what());
+    status = 1;
+  }
+  std::fflush(stderr);
+  ::_exit(status);
 }
 
 RawEcho::RawEcho(std::size_t requestSize, std::size_t replySize) {

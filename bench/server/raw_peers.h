@@ -1,54 +1,52 @@
 // The baselines: servers on plain sockets that do no work but read and write
 // the byte counts the real server reads and writes. Each serves one client (or
-// one pair) on its own thread until the client closes, then the thread ends.
+// one pair) until the client closes.
 #pragma once
 
+#include <sys/types.h>
 #include <cstddef>
 #include <cstdint>
-#include <exception>
-#include <thread>
+#include <functional>
 
 #include "wire.h"
 
 namespace quorvane::bench {
 
-// A peer thread that rethrows its failure when joined.
-class PeerThread {
+// A baseline server in a child process of its own, as the real server is
+// one, so both pay the same switches between processes. Listens before the
+// fork; the child serves until its client closes, then exits.
+class PeerProcess {
  public:
-  PeerThread() = default;
-  PeerThread(const PeerThread&) = delete;
-  PeerThread& operator=(const PeerThread&) = delete;
-  ~PeerThread();
+  PeerProcess() = default;
+  PeerProcess(const PeerProcess&) = delete;
+  PeerProcess& operator=(const PeerProcess&) = delete;
+  ~PeerProcess();
 
   std::uint16_t port() const { return port_; }
-  // Waits for the thread; throws what it failed with.
+  // Waits for the child to end; throws when it failed.
   void Join();
 
  protected:
-  // Listens, then runs `serve` on the thread.
   template <typename Serve>
   void Start(Serve serve) {
-    listener_ = ListenLoopback();
-    port_ = PortOf(listener_.get());
-    thread_ = std::thread([this, serve] {
-      try {
-        serve(listener_.get());
-      } catch (...) {
-        failure_ = std::current_exception();
-      }
-    });
+    const Fd listener = ListenLoopback();
+    port_ = PortOf(listener.get());
+    pid_ = Fork();
+    if (pid_ == 0) ServeAndExit([&] { serve(listener.get()); });
   }
 
  private:
-  Fd listener_;
+  static pid_t Fork();
+  // Reports a failure on standard error; never returns.
+  [[noreturn]] static void ServeAndExit(const std::function<void()>& serve);
+
   std::uint16_t port_ = 0;
-  std::thread thread_;
-  std::exception_ptr failure_;
+  pid_t pid_ = -1;
 };
 
 // Answers every request of `requestSize` bytes with `replySize` bytes in one
 // write: the echo under a ping, the burst under a login.
-class RawEcho : public PeerThread {
+class RawEcho : public PeerProcess {
  public:
   RawEcho(std::size_t requestSize, std::size_t replySize);
 };
@@ -57,7 +55,7 @@ class RawEcho : public PeerThread {
 // the sender writes, it writes `echoSize` bytes back to the sender and
 // `relaySize` bytes to the receiver, a whole read's worth at a time, as the
 // server does with the packets of one arrival.
-class RawForwarder : public PeerThread {
+class RawForwarder : public PeerProcess {
  public:
   RawForwarder(std::size_t packetSize, std::size_t echoSize, std::size_t relaySize);
 };

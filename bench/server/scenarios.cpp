@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "bench_data.h"
 #include "raw_peers.h"
@@ -22,6 +24,10 @@ constexpr std::int16_t kChatLine = 303;
 
 constexpr std::size_t kNameBlockSize = 46;
 constexpr std::size_t kMarkOffset = 20;  // byte 21, set to 07 by the login
+constexpr int kConnectAttempts = 50;
+constexpr auto kConnectRetryPause = std::chrono::milliseconds(20);
+constexpr std::uint32_t kSenderSeed = 0x1234;
+constexpr std::uint32_t kReceiverSeed = 0x5678;
 constexpr double kPingTarget = 1.5;
 constexpr double kLoginTarget = 2.0;
 constexpr double kRelayThroughputTarget = 0.5;
@@ -108,8 +114,68 @@ std::vector<Figure> LatencyFigures(const std::string& name, const Samples& serve
   };
 }
 
-double PacketsPerSecond(const Flood& flood, std::size_t packets) {
-  return static_cast<double>(packets) / std::chrono::duration<double>(flood.elapsed).count();
+// Thousands of packets per second.
+double PacketsPerMillisecond(std::size_t packets, std::chrono::nanoseconds elapsed) {
+  return static_cast<double>(packets) / std::chrono::duration<double, std::milli>(elapsed).count();
+}
+
+// The server and the baseline take turns, block by block, so that both meet
+// the same load when other work shares the machine.
+constexpr std::size_t kBlocks = 10;
+
+std::span<const Message> Block(const std::vector<Message>& all, std::size_t index) {
+  const std::size_t size = all.size() / kBlocks;
+  const std::size_t begin = index * size;
+  const std::size_t end = index + 1 == kBlocks ? all.size() : begin + size;
+  return std::span(all).subspan(begin, end - begin);
+}
+
+void Append(Samples& into, const Samples& more) {
+  into.insert(into.end(), more.begin(), more.end());
+}
+
+// What one relay case sends and what the other player must receive.
+struct RelayCase {
+  std::string label;
+  std::string series;
+  Bytes payload;
+  std::int16_t relayOpcode;
+  Bytes relayed;
+  bool echoed;  // a chat line goes back to its writer too
+
+  // A check that the bytes open on `player` as `count` copies of the relayed packet.
+  Check Expecting(ProtocolPeer& player, std::size_t count, const std::string& what) const {
+    return ExpectEach(player, relayOpcode, relayed, count, label + what);
+  }
+};
+
+RelayCase RelayCaseOf(std::int16_t opcode) {
+  if (opcode == kChat) {
+    Bytes payload{0x01};
+    payload.insert(payload.end(), kChatText.begin(), kChatText.end());
+    // 00, the type, the writer's name, 0A, the text.
+    const std::string line =
+        std::string("\x00\x01", 2) + kCharacterName + "\x0A" + std::string(kChatText);
+    return {"relay 302 chat", "chat", payload, kChatLine, Bytes(line.begin(), line.end()), true};
+  }
+  if (opcode != kMove) throw std::invalid_argument("no relay case for " + std::to_string(opcode));
+  const Bytes payload(kMovePayload.begin(), kMovePayload.end());
+  // The mover's name block as the login left it, then the payload.
+  Bytes relayed = NameBlock();
+  relayed[kMarkOffset] = 0x07;
+  relayed.insert(relayed.end(), payload.begin(), payload.end());
+  return {"relay 202 move", "move", payload, kMoveRelay, relayed, false};
+}
+
+struct RelaySizes {
+  std::size_t packet;
+  std::size_t echo;
+  std::size_t relay;
+};
+
+RelaySizes SizesOf(const RelayCase& relay, std::size_t packetSize) {
+  const std::size_t relaySize = 8 + relay.relayed.size();
+  return {packetSize, relay.echoed ? relaySize : 0, relaySize};
 }
 
 }  // namespace
@@ -119,6 +185,25 @@ Bytes NameBlock() {
   const std::string_view name = kCharacterName;
   std::copy(name.begin(), name.end(), block.begin() + 1);
   return block;
+}
+
+ProtocolPeer ConnectPlayer(std::uint16_t port, std::uint32_t clientSeed) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      return ProtocolPeer(port, clientSeed);
+    } catch (const std::runtime_error&) {
+      if (attempt == kConnectAttempts) throw;
+      std::this_thread::sleep_for(kConnectRetryPause);
+    }
+  }
+}
+
+Players TwoPlayers(std::uint16_t port) {
+  ProtocolPeer sender = ConnectPlayer(port, kSenderSeed);
+  LogIn(sender);
+  ProtocolPeer receiver = ConnectPlayer(port, kReceiverSeed);
+  LogInBeside(receiver, sender);
+  return {std::move(sender), std::move(receiver)};
 }
 
 std::size_t LogIn(ProtocolPeer& player) {
@@ -146,16 +231,18 @@ std::vector<Figure> MeasurePing(ProtocolPeer& player, const Counts& counts) {
       Split(Sealed(player, kPing, {}, counts.warmUp + counts.pings), counts.warmUp);
   const std::size_t replySize = 8 + pong.size();
   const Check check = ExpectEach(player, kPong, pong, 1, "ping");
-  RoundTrips(player.fd(), warmUp, replySize, check);
-  const Samples server = RoundTrips(player.fd(), timed, replySize, check);
 
   RawEcho echo(timed.front().size(), replySize);
+  Fd raw = ConnectLoopback(echo.port());
+  RoundTrips(player.fd(), warmUp, replySize, check);
+  RoundTrips(raw.get(), warmUp, replySize, {});
+  Samples server;
   Samples baseline;
-  {
-    const Fd raw = ConnectLoopback(echo.port());
-    RoundTrips(raw.get(), warmUp, replySize, {});
-    baseline = RoundTrips(raw.get(), timed, replySize, {});
+  for (std::size_t block = 0; block < kBlocks; ++block) {
+    Append(server, RoundTrips(player.fd(), Block(timed, block), replySize, check));
+    Append(baseline, RoundTrips(raw.get(), Block(timed, block), replySize, {}));
   }
+  raw.Close();
   echo.Join();
   return LatencyFigures("ping round trip", server, baseline,
                         Target{Target::Kind::kAtMost, kPingTarget});
@@ -167,86 +254,82 @@ std::vector<Figure> MeasureLogin(ProtocolPeer& player, const Counts& counts) {
   auto [warmUp, timed] =
       Split(Sealed(player, kLogin, NameBlock(), warmUpCount + counts.logins), warmUpCount);
   const Check check = [&player](ByteView bytes) { CheckLogin(player.Open(bytes)); };
-  RoundTrips(player.fd(), warmUp, replySize, check);
-  const Samples server = RoundTrips(player.fd(), timed, replySize, check);
 
   RawEcho burst(timed.front().size(), replySize);
+  Fd raw = ConnectLoopback(burst.port());
+  RoundTrips(player.fd(), warmUp, replySize, check);
+  RoundTrips(raw.get(), warmUp, replySize, {});
+  Samples server;
   Samples baseline;
-  {
-    const Fd raw = ConnectLoopback(burst.port());
-    RoundTrips(raw.get(), warmUp, replySize, {});
-    baseline = RoundTrips(raw.get(), timed, replySize, {});
+  for (std::size_t block = 0; block < kBlocks; ++block) {
+    Append(server, RoundTrips(player.fd(), Block(timed, block), replySize, check));
+    Append(baseline, RoundTrips(raw.get(), Block(timed, block), replySize, {}));
   }
+  raw.Close();
   burst.Join();
   return LatencyFigures("login (" + std::to_string(replySize) + " B reply)", server, baseline,
                         Target{Target::Kind::kAtMost, kLoginTarget});
 }
 
-RelayFigures MeasureRelay(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
-                          const Counts& counts) {
-  const bool chat = opcode == kChat;
-  Bytes payload;
-  Bytes relayed;
-  if (chat) {
-    payload = {0x01};
-    payload.insert(payload.end(), kChatText.begin(), kChatText.end());
-    // 00, the type, the sender's name, 0A, the text.
-    const std::string line =
-        std::string("\x00\x01", 2) + kCharacterName + "\x0A" + std::string(kChatText);
-    relayed.assign(line.begin(), line.end());
-  } else {
-    payload.assign(kMovePayload.begin(), kMovePayload.end());
-    relayed = NameBlock();
-    relayed[kMarkOffset] = 0x07;
-    relayed.insert(relayed.end(), payload.begin(), payload.end());
-  }
-  const std::int16_t relayOpcode = chat ? kChatLine : kMoveRelay;
-  const std::string label = chat ? "relay 302 chat" : "relay 202 move";
+RelayLatency MeasureRelayLatency(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
+                                 const Counts& counts) {
+  const RelayCase relay = RelayCaseOf(opcode);
+  auto [warmUp, timed] =
+      Split(Sealed(sender, opcode, relay.payload, counts.warmUp + counts.relayed), counts.warmUp);
+  const RelaySizes sizes = SizesOf(relay, timed.front().size());
+  const RelayLink link{sender.fd(), receiver.fd(), sizes.echo, sizes.relay};
+  const Check echoCheck = relay.Expecting(sender, 1, " echo");
+  const Check relayCheck = relay.Expecting(receiver, 1, "");
 
-  auto [oneByOne, flooded] =
-      Split(Sealed(sender, opcode, payload, counts.warmUp + counts.relayed + counts.flood),
-            counts.warmUp + counts.relayed);
-  auto [warmUp, timed] = Split(std::move(oneByOne), counts.warmUp);
-  const std::size_t packetSize = timed.front().size();
-  const std::size_t relaySize = 8 + relayed.size();
-  const std::size_t echoSize = chat ? relaySize : 0;
-
-  const RelayLink link{sender.fd(), receiver.fd(), echoSize, relaySize};
-  const Check echoCheck = ExpectEach(sender, relayOpcode, relayed, 1, label + " echo");
-  const Check relayCheck = ExpectEach(receiver, relayOpcode, relayed, 1, label);
+  RawForwarder forwarder(sizes.packet, sizes.echo, sizes.relay);
+  Fd rawSender = ConnectLoopback(forwarder.port());
+  Fd rawReceiver = ConnectLoopback(forwarder.port());
+  const RelayLink raw{rawSender.get(), rawReceiver.get(), sizes.echo, sizes.relay};
   RelayOneAtATime(link, warmUp, echoCheck, relayCheck);
-  const Samples server = RelayOneAtATime(link, timed, echoCheck, relayCheck);
-  const Flood serverFlood = RelayFlood(link, flooded);
-  ExpectEach(receiver, relayOpcode, relayed, flooded.size(), label + " flood")(serverFlood.relayed);
-  if (chat) {
-    ExpectEach(sender, relayOpcode, relayed, flooded.size(),
-               label + " flood echo")(serverFlood.echoed);
-  }
-
-  RawForwarder forwarder(packetSize, echoSize, relaySize);
+  RelayOneAtATime(raw, warmUp, {}, {});
+  Samples server;
   Samples baseline;
-  Flood baselineFlood;
-  {
-    const Fd rawSender = ConnectLoopback(forwarder.port());
-    const Fd rawReceiver = ConnectLoopback(forwarder.port());
-    const RelayLink raw{rawSender.get(), rawReceiver.get(), echoSize, relaySize};
-    RelayOneAtATime(raw, warmUp, {}, {});
-    baseline = RelayOneAtATime(raw, timed, {}, {});
-    baselineFlood = RelayFlood(raw, flooded);
+  for (std::size_t block = 0; block < kBlocks; ++block) {
+    Append(server, RelayOneAtATime(link, Block(timed, block), echoCheck, relayCheck));
+    Append(baseline, RelayOneAtATime(raw, Block(timed, block), {}, {}));
   }
+  rawSender.Close();
+  rawReceiver.Close();
   forwarder.Join();
 
-  RelayFigures result;
-  result.figures.push_back({label + " throughput", "kpkt/s",
-                            PacketsPerSecond(serverFlood, flooded.size()) / 1000.0,
-                            PacketsPerSecond(baselineFlood, flooded.size()) / 1000.0,
-                            Target{Target::Kind::kAtLeast, kRelayThroughputTarget}});
-  for (Figure& figure : LatencyFigures(label + " latency", server, baseline, std::nullopt)) {
-    result.figures.push_back(std::move(figure));
+  return {LatencyFigures(relay.label + " latency", server, baseline, std::nullopt),
+          {relay.series + "_server", Sorted(server)},
+          {relay.series + "_forwarder", Sorted(baseline)}};
+}
+
+Figure MeasureRelayThroughput(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
+                              const Counts& counts) {
+  const RelayCase relay = RelayCaseOf(opcode);
+  const std::vector<Message> flooded = Sealed(sender, opcode, relay.payload, counts.flood);
+  const RelaySizes sizes = SizesOf(relay, flooded.front().size());
+  const RelayLink link{sender.fd(), receiver.fd(), sizes.echo, sizes.relay};
+
+  RawForwarder forwarder(sizes.packet, sizes.echo, sizes.relay);
+  Fd rawSender = ConnectLoopback(forwarder.port());
+  Fd rawReceiver = ConnectLoopback(forwarder.port());
+  const RelayLink raw{rawSender.get(), rawReceiver.get(), sizes.echo, sizes.relay};
+  std::chrono::nanoseconds server{0};
+  std::chrono::nanoseconds baseline{0};
+  for (std::size_t block = 0; block < kBlocks; ++block) {
+    const std::span<const Message> packets = Block(flooded, block);
+    const Flood flood = RelayFlood(link, packets);
+    relay.Expecting(receiver, packets.size(), " flood")(flood.relayed);
+    if (sizes.echo != 0) relay.Expecting(sender, packets.size(), " flood echo")(flood.echoed);
+    server += flood.elapsed;
+    baseline += RelayFlood(raw, packets).elapsed;
   }
-  result.server = {chat ? "chat_server" : "move_server", Sorted(server)};
-  result.forwarder = {chat ? "chat_forwarder" : "move_forwarder", Sorted(baseline)};
-  return result;
+  rawSender.Close();
+  rawReceiver.Close();
+  forwarder.Join();
+
+  return {relay.label + " throughput", "kpkt/s", PacketsPerMillisecond(flooded.size(), server),
+          PacketsPerMillisecond(flooded.size(), baseline),
+          Target{Target::Kind::kAtLeast, kRelayThroughputTarget}};
 }
 
 }  // namespace quorvane::bench

@@ -22,6 +22,19 @@ struct Counts {
 // The 46-byte login name block of the benchmark's character.
 Bytes NameBlock();
 
+// A player connected and past the handshake. Retries for a while when the
+// server turns it away because it has not yet seen an earlier player leave.
+ProtocolPeer ConnectPlayer(std::uint16_t port, std::uint32_t clientSeed);
+
+// Two players on fresh connections, both logged in, for one relay measurement:
+// every baseline connection is fresh too, and TCP keeps per-connection state
+// (delayed acknowledgements, congestion control) that earlier traffic shapes.
+struct Players {
+  ProtocolPeer sender;
+  ProtocolPeer receiver;
+};
+Players TwoPlayers(std::uint16_t port);
+
 // Logs `player` in once and checks the whole answer; returns its byte count.
 std::size_t LogIn(ProtocolPeer& player);
 
@@ -35,15 +48,18 @@ std::vector<Figure> MeasurePing(ProtocolPeer& player, const Counts& counts);
 // 200 until the welcome line, against a raw burst of the same byte count.
 std::vector<Figure> MeasureLogin(ProtocolPeer& player, const Counts& counts);
 
-struct RelayFigures {
+// 302 chat lines or 202 movement packets from `sender` to `receiver`,
+// against a raw forwarder between two plain client sockets.
+struct RelayLatency {
   std::vector<Figure> figures;
   Series server;
   Series forwarder;
 };
-
-// 302 chat lines (opcode 302) or movement packets (202) from `sender` to
-// `receiver`, against a raw forwarder between two plain client sockets.
-RelayFigures MeasureRelay(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
-                          const Counts& counts);
+// One packet in flight at a time.
+RelayLatency MeasureRelayLatency(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
+                                 const Counts& counts);
+// As fast as the server takes them.
+Figure MeasureRelayThroughput(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
+                              const Counts& counts);
 
 }  // namespace quorvane::bench

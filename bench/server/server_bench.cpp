@@ -18,8 +18,7 @@ using namespace quorvane::bench;
 
 // Longer than any run, so the NPC timer never fires during one.
 constexpr int kTickMs = 3'600'000;
-constexpr std::uint32_t kFirstSeed = 0x1234;
-constexpr std::uint32_t kSecondSeed = 0x5678;
+constexpr std::uint32_t kPlayerSeed = 0x4321;
 
 struct Options {
   std::string program;
@@ -47,18 +46,24 @@ void Run(const Options& options) {
             << counts.flood << " flooded per opcode\n\n";
 
   std::vector<Figure> figures;
-  ProtocolPeer first(server.port(), kFirstSeed);
-  for (Figure& figure : MeasurePing(first, counts)) figures.push_back(std::move(figure));
-  for (Figure& figure : MeasureLogin(first, counts)) figures.push_back(std::move(figure));
-
-  ProtocolPeer second(server.port(), kSecondSeed);
-  LogInBeside(second, first);
+  {
+    ProtocolPeer player = ConnectPlayer(server.port(), kPlayerSeed);
+    for (Figure& figure : MeasurePing(player, counts)) figures.push_back(std::move(figure));
+    for (Figure& figure : MeasureLogin(player, counts)) figures.push_back(std::move(figure));
+  }
+  const std::int16_t chat = 302;
+  const std::int16_t move = 202;
   std::vector<Series> distribution;
-  for (const std::int16_t opcode : {std::int16_t{302}, std::int16_t{202}}) {
-    RelayFigures relay = MeasureRelay(first, second, opcode, counts);
+  for (const std::int16_t opcode : {chat, move}) {
+    Players players = TwoPlayers(server.port());
+    RelayLatency relay = MeasureRelayLatency(players.sender, players.receiver, opcode, counts);
     for (Figure& figure : relay.figures) figures.push_back(std::move(figure));
     distribution.push_back(std::move(relay.server));
     distribution.push_back(std::move(relay.forwarder));
+  }
+  for (const std::int16_t opcode : {chat, move}) {
+    Players players = TwoPlayers(server.port());
+    figures.push_back(MeasureRelayThroughput(players.sender, players.receiver, opcode, counts));
   }
 
   const bool met = PrintFigures(std::cout, figures);

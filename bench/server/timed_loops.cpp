@@ -39,7 +39,7 @@ class Task {
 
 }  // namespace
 
-Samples RoundTrips(int fd, const std::vector<Message>& requests, std::size_t replySize,
+Samples RoundTrips(int fd, std::span<const Message> requests, std::size_t replySize,
                    const Check& checkReply) {
   Samples samples;
   samples.reserve(requests.size());
@@ -54,7 +54,7 @@ Samples RoundTrips(int fd, const std::vector<Message>& requests, std::size_t rep
   return samples;
 }
 
-Samples RelayOneAtATime(const RelayLink& link, const std::vector<Message>& packets,
+Samples RelayOneAtATime(const RelayLink& link, std::span<const Message> packets,
                         const Check& checkEcho, const Check& checkRelay) {
   Samples samples;
   samples.reserve(packets.size());
@@ -72,7 +72,7 @@ Samples RelayOneAtATime(const RelayLink& link, const std::vector<Message>& packe
   return samples;
 }
 
-Flood RelayFlood(const RelayLink& link, const std::vector<Message>& packets) {
+Flood RelayFlood(const RelayLink& link, std::span<const Message> packets) {
   Flood flood;
   flood.echoed.resize(packets.size() * link.echoSize);
   flood.relayed.resize(packets.size() * link.relaySize);

@@ -20,7 +20,7 @@ using Check = std::function<void(std::span<const std::uint8_t>)>;
 
 // Writes each request and waits for `replySize` bytes in answer: one sample
 // per round trip.
-Samples RoundTrips(int fd, const std::vector<Message>& requests, std::size_t replySize,
+Samples RoundTrips(int fd, std::span<const Message> requests, std::size_t replySize,
                    const Check& checkReply);
 
 struct RelayLink {
@@ -32,7 +32,7 @@ struct RelayLink {
 
 // One packet in flight: a sample is the time from the sender's write until
 // the receiver holds the relayed bytes. The echo is read after the clock stops.
-Samples RelayOneAtATime(const RelayLink& link, const std::vector<Message>& packets,
+Samples RelayOneAtATime(const RelayLink& link, std::span<const Message> packets,
                         const Check& checkEcho, const Check& checkRelay);
 
 struct Flood {
@@ -44,6 +44,6 @@ struct Flood {
 // The sender writes every packet, one write each as a game client does, as
 // fast as the socket takes them, while another thread drains the echo. The
 // clock runs from the first write until the receiver holds every relayed byte.
-Flood RelayFlood(const RelayLink& link, const std::vector<Message>& packets);
+Flood RelayFlood(const RelayLink& link, std::span<const Message> packets);
 
 }  // namespace quorvane::bench
