@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -41,6 +43,17 @@ constexpr auto kBudget = 150s;
 // it, and the sessions' buffers. Without the bounds, one deaf client's chat
 // flood alone (400 lines of 60,000 bytes) would go far beyond.
 constexpr std::size_t kPeakGrowthKiB = 16 * 1024;
+
+// An AddressSanitizer build keeps freed blocks in quarantine (256 MiB by
+// default) and pads every block, so its resident set says nothing about the
+// server's buffers; there the bound is not checked.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentSetIsTheServers = false;
+#elif defined(__has_feature)
+constexpr bool kResidentSetIsTheServers = !__has_feature(address_sanitizer);
+#else
+constexpr bool kResidentSetIsTheServers = true;
+#endif
 
 const std::string kToServer1 = "Connected client to Server1";
 
@@ -95,7 +108,7 @@ TEST(SoakTest, FreeSlotTakesThousandsOfHostileClientsWhileTheOtherPlayerIsServed
   const std::size_t residentBefore = ResidentKiB(pid);
 
   const auto started = Clock::now();
-  ResidentPeak peak(pid);
+  std::optional<ResidentPeak> peak(std::in_place, pid);
   anchor.Start();
   int connections = 0;
   int refused = 0;
@@ -146,7 +159,7 @@ TEST(SoakTest, FreeSlotTakesThousandsOfHostileClientsWhileTheOtherPlayerIsServed
   }
   const AnchorReport report = anchor.Stop();
   const auto duration = std::chrono::duration<double>(Clock::now() - started);
-  const std::size_t residentPeak = std::max(peak.KiB(), residentBefore);
+  const std::size_t residentPeak = std::max(peak->KiB(), residentBefore);
 
   EXPECT_EQ(rounds, kRounds) << "the run took longer than " << kBudget.count() << " s";
   EXPECT_FALSE(server.process().WaitForExit(0ms)) << "the server ended";
@@ -161,7 +174,9 @@ TEST(SoakTest, FreeSlotTakesThousandsOfHostileClientsWhileTheOtherPlayerIsServed
   const std::size_t descriptorsAfter = DescriptorsSettledAt(pid, descriptorsBefore);
   const std::size_t residentAfter = ResidentKiB(pid);
   EXPECT_EQ(descriptorsAfter, descriptorsBefore);
-  EXPECT_LE(residentPeak, residentBefore + kPeakGrowthKiB);
+  if (kResidentSetIsTheServers) {
+    EXPECT_LE(residentPeak, residentBefore + kPeakGrowthKiB);
+  }
 
   std::printf(
       "soak: %d connections in %.1f s (%d rounds; %d refused in storms; %d vanished or left "
@@ -177,6 +192,10 @@ TEST(SoakTest, FreeSlotTakesThousandsOfHostileClientsWhileTheOtherPlayerIsServed
               descriptorsAfter);
   std::printf("soak: resident memory %zu KiB before, %zu KiB peak, %zu KiB after\n", residentBefore,
               residentPeak, residentAfter);
+
+  // In a sanitizer build the leak check runs at this exit.
+  peak.reset();
+  EXPECT_EQ(server.process().Signal(SIGTERM, 10s), 0) << "the server did not end cleanly";
 }
 
 }  // namespace
