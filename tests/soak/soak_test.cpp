@@ -10,6 +10,8 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -68,10 +70,14 @@ class ResidentPeak {
   std::size_t KiB() const { return peak_; }
 
  private:
+  // Ends early when the server has gone; the test then says so.
   void Run() {
-    while (!stop_) {
-      peak_ = std::max(peak_.load(), ResidentKiB(pid_));
-      std::this_thread::sleep_for(5ms);
+    try {
+      while (!stop_) {
+        peak_ = std::max(peak_.load(), ResidentKiB(pid_));
+        std::this_thread::sleep_for(5ms);
+      }
+    } catch (const std::runtime_error&) {
     }
   }
 
@@ -91,6 +97,12 @@ std::size_t DescriptorsSettledAt(pid_t pid, std::size_t target) {
     now = OpenDescriptors(pid);
   }
   return now;
+}
+
+std::string StderrOf(ServerProcess& server) {
+  std::string text;
+  for (const std::string& line : server.process().StderrLines()) text += line + "\n";
+  return text;
 }
 
 TEST(SoakTest, FreeSlotTakesThousandsOfHostileClientsWhileTheOtherPlayerIsServed) {
@@ -162,7 +174,7 @@ TEST(SoakTest, FreeSlotTakesThousandsOfHostileClientsWhileTheOtherPlayerIsServed
   const std::size_t residentPeak = std::max(peak->KiB(), residentBefore);
 
   EXPECT_EQ(rounds, kRounds) << "the run took longer than " << kBudget.count() << " s";
-  EXPECT_FALSE(server.process().WaitForExit(0ms)) << "the server ended";
+  ASSERT_FALSE(server.process().WaitForExit(0ms)) << "the server ended:\n" << StderrOf(server);
   EXPECT_TRUE(report.faults.empty()) << report.faults.front();
   EXPECT_GT(report.pongs, 0);
   std::vector<int> chatsRelayed = report.chatNumbers;
