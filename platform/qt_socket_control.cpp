@@ -24,8 +24,9 @@ void QtSocketControl::Accept(std::int32_t requestID) {
   // A login is some forty small packets; none may wait for Nagle's algorithm.
   socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
   EnableKeepAlive(*socket_);
-  // The session keeps an unfinished packet itself; Qt need hold no more than
-  // one whole packet ahead of it, however fast the peer sends.
+  // The session keeps an unfinished packet itself, so Qt holds no more than
+  // one whole packet ahead of it, however fast the peer sends; the rest waits
+  // in the kernel and comes with the next readyRead.
   socket_->setReadBufferSize(kLargestPacket);
   QObject::connect(socket_, &QTcpSocket::readyRead, socket_,
                    [this] { RunGuarded("a data arrival", [this] { OnReadyRead(); }); });
