@@ -225,13 +225,12 @@ void LogInBeside(ProtocolPeer& player, ProtocolPeer& other) {
   Expect(heard.front(), kAnnounce, announcement, "announcement to the other player");
 }
 
-std::vector<Figure> MeasurePing(ProtocolPeer& player, const Counts& counts) {
-  const Bytes pong{0x00};
-  auto [warmUp, timed] =
-      Split(Sealed(player, kPing, {}, counts.warmUp + counts.pings), counts.warmUp);
-  const std::size_t replySize = 8 + pong.size();
-  const Check check = ExpectEach(player, kPong, pong, 1, "ping");
-
+// Round trips of the same requests to the server and to a raw echo that
+// answers each with as many bytes as the server does: both warmed up, then
+// timed in alternating blocks. Returns the server's samples, then the echo's.
+std::pair<Samples, Samples> AgainstRawEcho(ProtocolPeer& player, const std::vector<Message>& warmUp,
+                                           const std::vector<Message>& timed, std::size_t replySize,
+                                           const Check& check) {
   RawEcho echo(timed.front().size(), replySize);
   Fd raw = ConnectLoopback(echo.port());
   RoundTrips(player.fd(), warmUp, replySize, check);
@@ -244,6 +243,17 @@ std::vector<Figure> MeasurePing(ProtocolPeer& player, const Counts& counts) {
   }
   raw.Close();
   echo.Join();
+  return {std::move(server), std::move(baseline)};
+}
+
+std::vector<Figure> MeasurePing(ProtocolPeer& player, const Counts& counts) {
+  const Bytes pong{0x00};
+  auto [warmUp, timed] =
+      Split(Sealed(player, kPing, {}, counts.warmUp + counts.pings), counts.warmUp);
+  const std::size_t replySize = 8 + pong.size();
+  const Check check = ExpectEach(player, kPong, pong, 1, "ping");
+
+  const auto [server, baseline] = AgainstRawEcho(player, warmUp, timed, replySize, check);
   return LatencyFigures("ping round trip", server, baseline,
                         Target{Target::Kind::kAtMost, kPingTarget});
 }
@@ -255,18 +265,7 @@ std::vector<Figure> MeasureLogin(ProtocolPeer& player, const Counts& counts) {
       Split(Sealed(player, kLogin, NameBlock(), warmUpCount + counts.logins), warmUpCount);
   const Check check = [&player](ByteView bytes) { CheckLogin(player.Open(bytes)); };
 
-  RawEcho burst(timed.front().size(), replySize);
-  Fd raw = ConnectLoopback(burst.port());
-  RoundTrips(player.fd(), warmUp, replySize, check);
-  RoundTrips(raw.get(), warmUp, replySize, {});
-  Samples server;
-  Samples baseline;
-  for (std::size_t block = 0; block < kBlocks; ++block) {
-    Append(server, RoundTrips(player.fd(), Block(timed, block), replySize, check));
-    Append(baseline, RoundTrips(raw.get(), Block(timed, block), replySize, {}));
-  }
-  raw.Close();
-  burst.Join();
+  const auto [server, baseline] = AgainstRawEcho(player, warmUp, timed, replySize, check);
   return LatencyFigures("login (" + std::to_string(replySize) + " B reply)", server, baseline,
                         Target{Target::Kind::kAtMost, kLoginTarget});
 }
