@@ -25,6 +25,24 @@ std::chrono::milliseconds Remaining(Clock::time_point deadline) {
                   0ms);
 }
 
+// True once the server has closed the connection, reading past whatever it
+// still sends; false if it is still open when the time is up.
+bool ClosedWithin(TcpConnection& connection, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  client::Bytes arrived;
+  for (;;) {
+    arrived.clear();
+    switch (connection.ReadSome(arrived, Remaining(deadline))) {
+      case TcpConnection::ReadStatus::kClosed:
+        return true;
+      case TcpConnection::ReadStatus::kTimeout:
+        return false;
+      case TcpConnection::ReadStatus::kData:
+        break;
+    }
+  }
+}
+
 void ResetAndClose(TcpConnection& connection) {
   const linger discard{1, 0};
   ::setsockopt(connection.fd(), SOL_SOCKET, SO_LINGER, &discard, sizeof discard);
@@ -105,19 +123,7 @@ bool Visitor::Pinged() {
 }
 
 bool Visitor::WaitClosed(std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  client::Bytes arrived;
-  for (;;) {
-    arrived.clear();
-    switch (connection_.ReadSome(arrived, Remaining(deadline))) {
-      case TcpConnection::ReadStatus::kClosed:
-        return true;
-      case TcpConnection::ReadStatus::kTimeout:
-        return false;
-      case TcpConnection::ReadStatus::kData:
-        break;
-    }
-  }
+  return ClosedWithin(connection_, timeout);
 }
 
 void Visitor::Reset() {
@@ -181,18 +187,7 @@ void HostileClients::LeaveMidPacket(int chatNumber) {
 bool HostileClients::FloodBeforeHandshake(std::size_t bytes) {
   TcpConnection connection = TcpConnection::Connect("127.0.0.1", port_, kReplyTimeout);
   SendUntilClosed(connection, RandomBytes(bytes));
-  client::Bytes arrived;
-  for (;;) {
-    arrived.clear();
-    switch (connection.ReadSome(arrived, kReplyTimeout)) {
-      case TcpConnection::ReadStatus::kClosed:
-        return true;
-      case TcpConnection::ReadStatus::kTimeout:
-        return false;
-      case TcpConnection::ReadStatus::kData:
-        break;
-    }
-  }
+  return ClosedWithin(connection, kReplyTimeout);
 }
 
 bool HostileClients::FloodAfterHandshake(std::size_t bytes) {
