@@ -5,13 +5,12 @@
 #include <string>
 
 #include "form1.h"
+#include "opcodes.h"
 #include "utils.h"
 
 namespace quorvane {
 namespace {
 
-constexpr std::int16_t kSpawnOpcode = 205;
-constexpr std::int16_t kMoveOpcode = 203;
 constexpr std::size_t kSpawnPayloadSize = 53;
 constexpr std::size_t kMovePayloadSize = 54;
 constexpr std::size_t kNewDirOffset = 53;
@@ -88,8 +87,8 @@ void Form1::SpawnNpcs() {
   Log("added " + npc.Name + " " + std::to_string(npc.X) + " " + std::to_string(npc.Y));
 
   const Bytes payload = Announcement(npc, kSpawnPayloadSize);
-  ServerSocket1_AllSend(kSpawnOpcode, payload);
-  ServerSocket2_AllSend(kSpawnOpcode, payload);
+  ServerSocket1_AllSend(opcode::kAppeared, payload);
+  ServerSocket2_AllSend(opcode::kAppeared, payload);
 }
 
 void Form1::MoveNpcs() {
@@ -111,8 +110,8 @@ void Form1::MoveNpcs() {
     Bytes payload = Announcement(npc, kMovePayloadSize);
     npc.Dir = DirOfStep(dx, dy);
     payload[kNewDirOffset] = static_cast<std::uint8_t>(npc.Dir);
-    ServerSocket1_AllSend(kMoveOpcode, payload);
-    ServerSocket2_AllSend(kMoveOpcode, payload);
+    ServerSocket1_AllSend(opcode::kMoved, payload);
+    ServerSocket2_AllSend(opcode::kMoved, payload);
   }
 }
 

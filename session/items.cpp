@@ -3,13 +3,13 @@
 #include <cstdint>
 
 #include "item_record.h"
+#include "opcodes.h"
 #include "server_socket.h"
 #include "utils.h"
 
 namespace quorvane {
 namespace {
 
-constexpr std::int16_t kItemOpcode = 223;
 constexpr std::size_t kItemPayloadSize = 18;
 
 constexpr ItemRecord kFixedItems[] = {
@@ -32,11 +32,11 @@ Bytes ItemPayload(const ItemRecord& item) {
 
 void ServerSocket::SendItems() {
   if (!Ready()) return;
-  for (const auto& item : kFixedItems) SendSealed(kItemOpcode, ItemPayload(item));
+  for (const auto& item : kFixedItems) SendSealed(opcode::kItem, ItemPayload(item));
   const auto records = LoadItems(dataDir_, CharacterFileName(NameField));
   if (!records) return;
   for (const auto& item : *records) {
-    if (item.Count > 0) SendSealed(kItemOpcode, ItemPayload(item));
+    if (item.Count > 0) SendSealed(opcode::kItem, ItemPayload(item));
   }
 }
 

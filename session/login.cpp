@@ -6,18 +6,12 @@
 #include <string_view>
 
 #include "item_record.h"
+#include "opcodes.h"
 #include "server_socket.h"
 #include "utils.h"
 
 namespace quorvane {
 namespace {
-
-constexpr std::int16_t kNameEchoOpcode = 243;
-constexpr std::int16_t kLoginStartOpcode = 1015;
-constexpr std::int16_t kPlaceOpcode = 209;
-constexpr std::int16_t kLoginDoneOpcode = 1013;
-constexpr std::int16_t kAnnounceOpcode = 205;
-constexpr std::int16_t kChatOpcode = 303;
 
 constexpr std::uint8_t kBlank = 0x20;
 constexpr std::size_t kMarkOffset = 20;
@@ -55,25 +49,25 @@ void ServerSocket::Login(ByteView payload) {
   }
   const Bytes position = PositionOf(CharacterRecord);
 
-  SendSealed(kNameEchoOpcode, NameField);
-  SendSealed(kLoginStartOpcode, kZero);
+  SendSealed(opcode::kIdentity, NameField);
+  SendSealed(opcode::kLoginBegin, kZero);
   Bytes place = position;
   Append(place, std::to_array<std::uint8_t>({0x00, 0x00, 0x02}));
-  SendSealed(kPlaceOpcode, place);
+  SendSealed(opcode::kPosition, place);
 
   SendStats();
   SendSpells();
   SendItems();
 
-  SendSealed(kLoginDoneOpcode, kZero);
-  SendSealed(kLoginDoneOpcode, kZero);
+  SendSealed(opcode::kLoginStep, kZero);
+  SendSealed(opcode::kLoginStep, kZero);
 
   Bytes announcement(NameField.begin(), NameField.end());
   Append(announcement, position);
   Append(announcement, std::to_array<std::uint8_t>({0x00, 0x00, 0x00}));
-  RaiseAllSend(kAnnounceOpcode, announcement);
+  RaiseAllSend(opcode::kAppeared, announcement);
 
-  SendSealed(kChatOpcode, BytesOf(kWelcome));
+  SendSealed(opcode::kChatLine, BytesOf(kWelcome));
 }
 
 }  // namespace quorvane

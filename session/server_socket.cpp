@@ -7,16 +7,10 @@
 #include <limits>
 #include <utility>
 
+#include "opcodes.h"
+
 namespace quorvane {
 namespace {
-
-constexpr std::int16_t kPingOpcode = 124;
-constexpr std::int16_t kPongOpcode = 125;
-constexpr std::int16_t kLoginOpcode = 200;
-constexpr std::int16_t kMoveOpcode = 202;
-constexpr std::int16_t kMoveRelayOpcode = 203;
-constexpr std::int16_t kChatOpcode = 302;
-constexpr std::int16_t kChatLineOpcode = 303;
 
 // Opcodes the library reports instead of a packet: no whole packet (or a whole
 // one carrying 0), and a failed sequence check.
@@ -88,7 +82,7 @@ void ServerSocket::SendData(std::int16_t id, ByteView data) {
   if (!Ready()) return;
   // serenc would cut a longer payload short; better not to send it at all.
   if (data.size() > kMaxPayload) return;
-  if (id == kChatLineOpcode && data.size() >= 2 && data[1] == kFilteredLineType) {
+  if (id == opcode::kChatLine && data.size() >= 2 && data[1] == kFilteredLineType) {
     const auto headEnd = std::find(data.begin(), data.end(), kLineFeed);
     Bytes expected{0x00, kFilteredLineType};
     AppendName(expected, NameField, kOwnNameBytes);
@@ -182,16 +176,16 @@ void ServerSocket::ReceiveLoop() {
 
 void ServerSocket::DispatchPacket(std::int16_t opcode, ByteView payload) {
   switch (opcode) {
-    case kPingOpcode:
+    case opcode::kPing:
       Ping();
       break;
-    case kLoginOpcode:
+    case opcode::kLogin:
       Login(payload);
       break;
-    case kMoveOpcode:
+    case opcode::kMove:
       Move(payload);
       break;
-    case kChatOpcode:
+    case opcode::kSay:
       Chat(payload);
       break;
     default:
@@ -200,13 +194,13 @@ void ServerSocket::DispatchPacket(std::int16_t opcode, ByteView payload) {
 }
 
 void ServerSocket::Ping() {
-  SendSealed(kPongOpcode, kPong);
+  SendSealed(opcode::kPong, kPong);
 }
 
 void ServerSocket::Move(ByteView payload) {
   scratch_.assign(NameField.begin(), NameField.end());
   scratch_.insert(scratch_.end(), payload.begin(), payload.end());
-  RaiseAllSend(kMoveRelayOpcode, scratch_);
+  RaiseAllSend(opcode::kMoved, scratch_);
 }
 
 void ServerSocket::Chat(ByteView payload) {
@@ -216,8 +210,8 @@ void ServerSocket::Chat(ByteView payload) {
   AppendName(scratch_, NameField, kSenderNameBytes);
   scratch_.push_back(kLineFeed);
   scratch_.insert(scratch_.end(), payload.begin() + 1, payload.end());
-  SendSealed(kChatLineOpcode, scratch_);
-  RaiseAllSend(kChatLineOpcode, scratch_);
+  SendSealed(opcode::kChatLine, scratch_);
+  RaiseAllSend(opcode::kChatLine, scratch_);
 }
 
 bool ServerSocket::Ready() const {

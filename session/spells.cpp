@@ -2,12 +2,11 @@
 // and one more entry per level threshold they pass.
 #include <cstdint>
 
+#include "opcodes.h"
 #include "server_socket.h"
 
 namespace quorvane {
 namespace {
-
-constexpr std::int16_t kSpellOpcode = 251;
 
 struct SpellEntry {
   std::int16_t levelAbove;  // sent when Level > levelAbove
@@ -28,9 +27,9 @@ constexpr SpellEntry kLevelEntries[] = {
 
 void ServerSocket::SendSpells() {
   if (!Ready() || CharacterRecord.Class != 0) return;
-  for (const auto& entry : kBaseEntries) SendSealed(kSpellOpcode, entry);
+  for (const auto& entry : kBaseEntries) SendSealed(opcode::kSpell, entry);
   for (const auto& entry : kLevelEntries) {
-    if (CharacterRecord.Level > entry.levelAbove) SendSealed(kSpellOpcode, entry.payload);
+    if (CharacterRecord.Level > entry.levelAbove) SendSealed(opcode::kSpell, entry.payload);
   }
 }
 

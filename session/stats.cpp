@@ -4,14 +4,12 @@
 #include <iterator>
 #include <limits>
 
+#include "opcodes.h"
 #include "server_socket.h"
 #include "utils.h"
 
 namespace quorvane {
 namespace {
-
-constexpr std::int16_t kStatsOpcode = 261;
-constexpr std::int16_t kPositionOpcode = 221;
 
 constexpr std::uint8_t kFixedStats[] = {0x0D, 0x39, 0x03, 0x00, 0x00};
 constexpr std::size_t kPositionPayloadSize = 22;
@@ -52,26 +50,26 @@ Bytes Position(std::int16_t x, std::int16_t y, std::uint8_t mark) {
 void ServerSocket::SendStats() {
   if (!Ready()) return;
   const auto& record = CharacterRecord;
-  SendSealed(kStatsOpcode, LongPair(0x01, record.Stat1A, record.Stat1B));
-  SendSealed(kStatsOpcode, LongPair(0x02, record.Stat2A, record.Stat2B));
-  SendSealed(kStatsOpcode, LongPair(0x03, record.Stat3A, record.Stat3B));
-  SendSealed(kStatsOpcode, LongPair(0x04, record.Stat4A, record.Stat4B));
-  SendSealed(kStatsOpcode, IntStat(0x05, record.Level));
-  SendSealed(kStatsOpcode, IntStat(0x06, record.Stat6));
-  SendSealed(kStatsOpcode, LongStat(0x07, record.Stat7));
-  SendSealed(kStatsOpcode, LongStat(0x08, record.Stat8));
-  SendSealed(kStatsOpcode, LongStat(0x09, record.Stat9));
-  SendSealed(kStatsOpcode, LongStat(0x0A, record.Stat10));
-  SendSealed(kStatsOpcode, LongPair(0x0B, record.Stat11A, record.Stat11B));
-  SendSealed(kStatsOpcode, LongPair(0x0C, record.Stat12A, record.Stat12B));
-  SendSealed(kStatsOpcode, Bytes(std::begin(kFixedStats), std::end(kFixedStats)));
-  SendSealed(kPositionOpcode, Position(record.PosX, record.PosY, kFirstPositionMark));
+  SendSealed(opcode::kStat, LongPair(0x01, record.Stat1A, record.Stat1B));
+  SendSealed(opcode::kStat, LongPair(0x02, record.Stat2A, record.Stat2B));
+  SendSealed(opcode::kStat, LongPair(0x03, record.Stat3A, record.Stat3B));
+  SendSealed(opcode::kStat, LongPair(0x04, record.Stat4A, record.Stat4B));
+  SendSealed(opcode::kStat, IntStat(0x05, record.Level));
+  SendSealed(opcode::kStat, IntStat(0x06, record.Stat6));
+  SendSealed(opcode::kStat, LongStat(0x07, record.Stat7));
+  SendSealed(opcode::kStat, LongStat(0x08, record.Stat8));
+  SendSealed(opcode::kStat, LongStat(0x09, record.Stat9));
+  SendSealed(opcode::kStat, LongStat(0x0A, record.Stat10));
+  SendSealed(opcode::kStat, LongPair(0x0B, record.Stat11A, record.Stat11B));
+  SendSealed(opcode::kStat, LongPair(0x0C, record.Stat12A, record.Stat12B));
+  SendSealed(opcode::kStat, Bytes(std::begin(kFixedStats), std::end(kFixedStats)));
+  SendSealed(opcode::kPlace, Position(record.PosX, record.PosY, kFirstPositionMark));
   // The second position lies one step east; a 16-bit X cannot go past 32767.
   if (record.PosX == std::numeric_limits<std::int16_t>::max()) {
     throw HandlerFailure("PosX + 1 overflows the 16-bit range");
   }
-  SendSealed(kPositionOpcode, Position(static_cast<std::int16_t>(record.PosX + 1), record.PosY,
-                                       kSecondPositionMark));
+  SendSealed(opcode::kPlace, Position(static_cast<std::int16_t>(record.PosX + 1), record.PosY,
+                                      kSecondPositionMark));
 }
 
 }  // namespace quorvane

@@ -3,13 +3,10 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "opcodes.h"
+
 namespace quorvane::client {
 namespace {
-
-constexpr std::int16_t kLoginOpcode = 200;
-constexpr std::int16_t kMoveOpcode = 202;
-constexpr std::int16_t kPingOpcode = 124;
-constexpr std::int16_t kSayOpcode = 302;
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -69,7 +66,7 @@ Command Say(std::string_view arguments) {
   }
   Bytes payload{type};
   payload.insert(payload.end(), text.begin(), text.end());
-  return Send(kSayOpcode, std::move(payload));
+  return Send(opcode::kSay, std::move(payload));
 }
 
 Command Raw(std::string_view arguments) {
@@ -121,10 +118,10 @@ Command ParseCommand(std::string_view line) {
       command.action = Command::Action::kQuit;
       return command;
     }
-    if (verb == "ping") return Send(kPingOpcode, {});
-    if (verb == "login") return Send(kLoginOpcode, LoginBlock(arguments));
+    if (verb == "ping") return Send(opcode::kPing, {});
+    if (verb == "login") return Send(opcode::kLogin, LoginBlock(arguments));
     if (verb == "say") return Say(arguments);
-    if (verb == "move") return Send(kMoveOpcode, ParseHex(arguments));
+    if (verb == "move") return Send(opcode::kMove, ParseHex(arguments));
     if (verb == "raw") return Raw(arguments);
   } catch (const std::invalid_argument& error) {
     return Error(std::string(verb) + ": " + error.what());

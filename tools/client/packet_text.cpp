@@ -5,26 +5,28 @@
 #include <cstdio>
 #include <utility>
 
+#include "opcodes.h"
+
 namespace quorvane::client {
 namespace {
 
 constexpr std::array<std::pair<std::int16_t, std::string_view>, 16> kOpcodeNames{{
-    {124, "Ping"},
-    {125, "Pong"},
-    {200, "Login"},
-    {202, "Move"},
-    {203, "Moved"},
-    {205, "Appeared"},
-    {209, "Position"},
-    {221, "Place"},
-    {223, "Item"},
-    {243, "Identity"},
-    {251, "Spell"},
-    {261, "Stat"},
-    {302, "Say"},
-    {303, "ChatLine"},
-    {1013, "LoginStep"},
-    {1015, "LoginBegin"},
+    {opcode::kPing, "Ping"},
+    {opcode::kPong, "Pong"},
+    {opcode::kLogin, "Login"},
+    {opcode::kMove, "Move"},
+    {opcode::kMoved, "Moved"},
+    {opcode::kAppeared, "Appeared"},
+    {opcode::kPosition, "Position"},
+    {opcode::kPlace, "Place"},
+    {opcode::kItem, "Item"},
+    {opcode::kIdentity, "Identity"},
+    {opcode::kSpell, "Spell"},
+    {opcode::kStat, "Stat"},
+    {opcode::kSay, "Say"},
+    {opcode::kChatLine, "ChatLine"},
+    {opcode::kLoginStep, "LoginStep"},
+    {opcode::kLoginBegin, "LoginBegin"},
 }};
 
 constexpr std::size_t kNameBlockSize = 46;
@@ -109,29 +111,29 @@ std::string SpellFields(ByteView payload) {
 std::string Fields(const Packet& packet) {
   const ByteView payload = packet.payload;
   switch (packet.opcode) {
-    case 203:
+    case opcode::kMoved:
       if (payload.size() < kNameBlockSize) return {};
       return "name " + NameOf(payload) + ", move " + Hex(payload.subspan(kNameBlockSize));
-    case 205:
+    case opcode::kAppeared:
       if (payload.size() != kNameBlockSize + 7) return {};
       return "name " + NameOf(payload) + " " + Position(payload, kNameBlockSize) + ", flags " +
              Hex(payload.subspan(kNameBlockSize + 4));
-    case 209:
+    case opcode::kPosition:
       if (payload.size() != 7) return {};
       return Position(payload, 0);
-    case 221:
+    case opcode::kPlace:
       if (payload.size() != 22) return {};
       return Position(payload, 0) + ", then " + Hex(payload.subspan(4, 7));
-    case 223:
+    case opcode::kItem:
       return ItemFields(payload);
-    case 243:
+    case opcode::kIdentity:
       if (payload.size() != kNameBlockSize) return {};
       return "name " + NameOf(payload);
-    case 251:
+    case opcode::kSpell:
       return SpellFields(payload);
-    case 261:
+    case opcode::kStat:
       return StatFields(payload);
-    case 303:
+    case opcode::kChatLine:
       return ChatFields(payload);
     default:
       return {};
