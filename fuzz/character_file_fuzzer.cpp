@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "character_record.h"
+#include "data_folder.h"
 #include "fuzz_check.h"
 #include "fuzz_login.h"
-#include "temp_data_folder.h"
 
 namespace {
 
@@ -68,8 +68,9 @@ std::vector<std::int16_t> ExpectedOpcodes(const FileBytes& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const quorvane::fuzz::TempDataFolder folder;
-  folder.Write(std::filesystem::path("characters") / quorvane::fuzz::kFuzzName, {data, size});
+  static const quorvane::testing::DataFolder folder;
+  folder.Write(std::filesystem::path("characters") / quorvane::fuzz::kFuzzName,
+               quorvane::Bytes(data, data + size));
   const FileBytes file(data, size);
 
   const auto record = quorvane::LoadCharacter(folder.root(), quorvane::fuzz::kFuzzName);

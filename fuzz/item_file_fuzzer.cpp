@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "data_folder.h"
 #include "fuzz_check.h"
 #include "fuzz_login.h"
 #include "item_record.h"
-#include "temp_data_folder.h"
 
 namespace {
 
@@ -23,8 +23,9 @@ constexpr std::size_t kFixedEntries = 4;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const quorvane::fuzz::TempDataFolder folder;
-  folder.Write(std::filesystem::path("items") / quorvane::fuzz::kFuzzName, {data, size});
+  static const quorvane::testing::DataFolder folder;
+  folder.Write(std::filesystem::path("items") / quorvane::fuzz::kFuzzName,
+               quorvane::Bytes(data, data + size));
 
   const std::size_t whole = std::min<std::size_t>(size, 128) / 8;
   const auto records = quorvane::LoadItems(folder.root(), quorvane::fuzz::kFuzzName);

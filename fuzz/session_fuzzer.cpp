@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "data_folder.h"
 #include "fake_socket.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
@@ -19,7 +20,6 @@
 #include "protocol_client.h"
 #include "server_socket.h"
 #include "session_script.h"
-#include "temp_data_folder.h"
 
 namespace {
 
@@ -58,9 +58,9 @@ struct SessionData {
     folder.Write("characters/Edge", CharacterFile(-1, 2, 0x7FFF, -5));
     folder.Write("Outside", CharacterFile(kOutsideLevel, 0, 1, 1));
     const std::uint8_t items[] = {3, 1, 4, 0, 34, 0, 1, 0, 1, 2, 0xFF, 0xFF, 2, 0, 0, 0x80};
-    folder.Write("items/Ann", items);
+    folder.Write("items/Ann", quorvane::Bytes(std::begin(items), std::end(items)));
   }
-  quorvane::fuzz::TempDataFolder folder;
+  quorvane::testing::DataFolder folder;
 };
 
 const std::filesystem::path& DataRoot() {
