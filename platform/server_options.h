@@ -1,4 +1,6 @@
-// The program's command line.
+// The program's settings: the command line, and the configuration file that
+// --config names. Each option is also a key of that file, with the same name
+// and default; the command line wins over the file.
 #pragma once
 
 #include <QHostAddress>
@@ -13,6 +15,7 @@ namespace quorvane {
 inline constexpr char kLibraryFileName[] = "libkelvane.so.1";
 
 struct ServerOptions {
+  QString config;  // the configuration file read, empty when none
   QHostAddress listen{QHostAddress::Any};
   std::uint16_t port = 10217;
   QString dataDir;  // empty: the working directory

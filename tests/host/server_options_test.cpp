@@ -90,6 +90,91 @@ TEST(ServerOptionsTest, HelpAndVersionEndWithStatusZero) {
   }
 }
 
+// A configuration file in a folder that lives as long as the fixture.
+class ConfigFileTest : public ::testing::Test {
+ protected:
+  // Each case gets a file of its own: QSettings keeps what it read of a path
+  // and may miss a rewrite within the same second.
+  QString Write(const QByteArray& text) {
+    const QString path = folder_.filePath(QString("quorvane-%1.conf").arg(++files_));
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    return path;
+  }
+
+  QTemporaryDir folder_;
+  int files_ = 0;
+};
+
+TEST_F(ConfigFileTest, KeysAreTheOptionsAndTheCommandLineWins) {
+  const QString path = Write(
+      "; a comment\n"
+      "port = 4100\n"
+      "tick-ms = 250\n"
+      "handshake-timeout = 1.5\n"
+      "headless = yes\n"
+      "listen = 127.0.0.1\n");
+  const CommandLine fromFile = Parse({"--config", path});
+  ASSERT_TRUE(fromFile.options) << fromFile.message.toStdString();
+  EXPECT_EQ(fromFile.options->config, path);
+  EXPECT_EQ(fromFile.options->port, 4100);
+  EXPECT_EQ(fromFile.options->tickMs, 250);
+  EXPECT_EQ(fromFile.options->handshakeTimeout, std::chrono::milliseconds(1500));
+  EXPECT_TRUE(fromFile.options->headless);
+  EXPECT_EQ(fromFile.options->listen, QHostAddress("127.0.0.1"));
+
+  const CommandLine overridden = Parse({"--port", "4200", "--config", path});
+  ASSERT_TRUE(overridden.options) << overridden.message.toStdString();
+  EXPECT_EQ(overridden.options->port, 4200);
+  EXPECT_EQ(overridden.options->tickMs, 250);
+}
+
+TEST_F(ConfigFileTest, KeysLeftOutKeepTheirDefaults) {
+  const CommandLine parsed = Parse({"--config", Write("; everything commented out\n;port = 1\n")});
+  ASSERT_TRUE(parsed.options) << parsed.message.toStdString();
+  EXPECT_EQ(parsed.options->port, 10217);
+  EXPECT_EQ(parsed.options->handshakeTimeout, std::chrono::seconds(30));
+  EXPECT_FALSE(parsed.options->headless);
+}
+
+TEST_F(ConfigFileTest, ErrorsNameTheFileTheLineAndTheKey) {
+  struct Case {
+    QByteArray text;
+    QString expected;  // after the file's path
+  };
+  const std::vector<Case> cases{
+      {"port = 10\ncolour = blue\n", ":2: colour: unknown key"},
+      {"\n\nport = 70000\n", ":3: port needs a number from 0 to 65535"},
+      {"headless = maybe\n", ":1: headless needs true or false"},
+      {"[extra]\nport = 1\n", ":2: extra/port: unknown key"},
+  };
+  for (const Case& c : cases) {
+    const QString path = Write(c.text);
+    const CommandLine parsed = Parse({"--config", path});
+    EXPECT_FALSE(parsed.options) << c.text.toStdString();
+    EXPECT_EQ(parsed.exitStatus, 2);
+    EXPECT_EQ(parsed.message.toStdString(),
+              ("quorvane: " + path + c.expected + "\n").toStdString());
+  }
+}
+
+TEST_F(ConfigFileTest, AMissingFileIsAnError) {
+  const CommandLine parsed = Parse({"--config", folder_.filePath("absent.conf")});
+  EXPECT_FALSE(parsed.options);
+  EXPECT_EQ(parsed.exitStatus, 2);
+  EXPECT_TRUE(parsed.message.contains("absent.conf"));
+}
+
+TEST(ServerOptionsTest, UsageErrorsAreOneLineWithAHintNotTheWholeHelp) {
+  for (const QStringList& arguments : {QStringList{"--unknown"}, QStringList{"stray"}}) {
+    const CommandLine parsed = Parse(arguments);
+    EXPECT_TRUE(parsed.message.startsWith("quorvane: ")) << parsed.message.toStdString();
+    EXPECT_TRUE(parsed.message.endsWith("Try 'quorvane --help' for more information.\n"));
+    EXPECT_EQ(parsed.message.count('\n'), 2) << parsed.message.toStdString();
+  }
+}
+
 TEST(ServerOptionsTest, LibraryIsTheOptionThenBesideTheProgramThenTheSearchPath) {
   QTemporaryDir folder;
   ASSERT_TRUE(folder.isValid());
