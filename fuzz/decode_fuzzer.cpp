@@ -10,7 +10,7 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using kelvane::Bytes;
 using quorvane::fuzz::Require;
 
 // The last byte is the end marker; an escape takes the byte after it,

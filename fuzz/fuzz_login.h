@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "opcodes.h"
 #include "session_harness.h"
 
 namespace quorvane::fuzz {
 
 inline constexpr char kFuzzName[] = "Fuzz";
-inline constexpr std::int16_t kLoginOpcode = 200;
 
 // The packets the client opened, in order.
 inline std::vector<testing::Packet> LogInAsFuzz(const std::filesystem::path& dataDir) {
@@ -21,7 +21,7 @@ inline std::vector<testing::Packet> LogInAsFuzz(const std::filesystem::path& dat
   Require(h.Connect(), "the handshake completes");
   Bytes nameBlock(kNameFieldSize, 0x00);
   std::copy(std::begin(kFuzzName), std::end(kFuzzName) - 1, nameBlock.begin() + 1);
-  h.Send(kLoginOpcode, nameBlock);
+  h.Send(opcode::kLogin, nameBlock);
   auto packets = h.Received();
   Require(!h.client.Broken() && h.client.Pending() == 0, "the client opens every packet whole");
   return packets;

@@ -11,13 +11,13 @@
 #include "fuzz_check.h"
 #include "fuzz_login.h"
 #include "item_record.h"
+#include "opcodes.h"
 
 namespace {
 
 using quorvane::Bytes;
 using quorvane::fuzz::Require;
 
-constexpr std::int16_t kItemOpcode = 223;
 constexpr std::size_t kFixedEntries = 4;
 
 }  // namespace
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<Bytes> sent;
   for (const auto& packet : quorvane::fuzz::LogInAsFuzz(folder.root())) {
-    if (packet.opcode == kItemOpcode) sent.push_back(packet.payload);
+    if (packet.opcode == quorvane::opcode::kItem) sent.push_back(packet.payload);
   }
   Require(sent.size() == kFixedEntries + expected.size(), "one item packet per non-empty record");
   Require(std::equal(expected.begin(), expected.end(), sent.begin() + kFixedEntries),

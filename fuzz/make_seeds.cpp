@@ -11,13 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "handshake.h"
 #include "kelvane.hpp"
+#include "opcodes.h"
 #include "session_script.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using kelvane::Bytes;
+namespace opcode = quorvane::opcode;
 using quorvane::fuzz::Step;
 
 void WriteSeed(const fs::path& folder, const std::string& name, const Bytes& bytes) {
@@ -97,12 +100,12 @@ struct Payload {
 
 const std::vector<Payload>& SamplePayloads() {
   static const std::vector<Payload> payloads{
-      {124, {}},
-      {200, NameBlock("Ann")},
-      {202, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}},
-      {302, {0x01, 'h', 'e', 'l', 'l', 'o'}},
-      {302, {0x03, 'A', 'n', 'n'}},
-      {302, {}},
+      {opcode::kPing, {}},
+      {opcode::kLogin, NameBlock("Ann")},
+      {opcode::kMove, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}},
+      {opcode::kSay, {0x01, 'h', 'e', 'l', 'l', 'o'}},
+      {opcode::kSay, {0x03, 'A', 'n', 'n'}},
+      {opcode::kSay, {}},
   };
   return payloads;
 }
@@ -131,8 +134,12 @@ void WriteOpenSeeds(const fs::path& folder, bool toServer) {
 }
 
 void WriteDecodeSeeds(const fs::path& folder) {
-  WriteSeed(folder, "hello", Encode({0x07, 0x08, 0x00, 0x07, 0x01, 0x01, 0xCD, 0x00, 0x07, 0xFF}));
-  WriteSeed(folder, "reply", Encode({0x07, 0x08, 0x01, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05}));
+  Bytes hello(quorvane::kHelloPrefix.begin(), quorvane::kHelloPrefix.end());
+  Append(hello, {0xCD, 0x00, 0x07, 0xFF});
+  WriteSeed(folder, "hello", Encode(hello));
+  Bytes reply(quorvane::kReplyPrefix.begin(), quorvane::kReplyPrefix.end());
+  Append(reply, {0x02, 0x03, 0x04, 0x05});
+  WriteSeed(folder, "reply", Encode(reply));
   WriteSeed(folder, "escape-last", {0x41, 0x07, 0x01});
   WriteSeed(folder, "plain", {'p', 'l', 'a', 'i', 'n', 0x01});
 }
@@ -189,9 +196,9 @@ void WriteSessionSeeds(const fs::path& folder) {
             Script(0x1234ABCD)
                 .Hello()
                 .Arrive()
-                .Sealed(200, NameBlock("Ann"))
-                .Sealed(302, chat)
-                .Sealed(124, {})
+                .Sealed(opcode::kLogin, NameBlock("Ann"))
+                .Sealed(opcode::kSay, chat)
+                .Sealed(opcode::kPing, {})
                 .Arrive()
                 .bytes());
   WriteSeed(folder, "split-arrivals",
@@ -199,8 +206,8 @@ void WriteSessionSeeds(const fs::path& folder) {
                 .Hello()
                 .Arrive(3)
                 .Arrive()
-                .Sealed(302, chat)
-                .Sealed(202, {1, 2, 3, 4, 5, 6, 7, 8})
+                .Sealed(opcode::kSay, chat)
+                .Sealed(opcode::kMove, {1, 2, 3, 4, 5, 6, 7, 8})
                 .Arrive(5)
                 .Arrive(9)
                 .Arrive()
@@ -212,28 +219,29 @@ void WriteSessionSeeds(const fs::path& folder) {
                 .Hello()
                 .Arrive()
                 .Raw({0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09})
-                .Sealed(124, {})
+                .Sealed(opcode::kPing, {})
                 .Arrive()
                 .bytes());
   WriteSeed(folder, "edge-login",
-            Script(9).Hello().Arrive().Sealed(200, NameBlock("Edge")).Arrive().bytes());
-  WriteSeed(folder, "escape-attempt",
-            Script(9).Hello().Arrive().Sealed(200, NameBlock("../Outside")).Arrive().bytes());
+            Script(9).Hello().Arrive().Sealed(opcode::kLogin, NameBlock("Edge")).Arrive().bytes());
+  WriteSeed(
+      folder, "escape-attempt",
+      Script(9).Hello().Arrive().Sealed(opcode::kLogin, NameBlock("../Outside")).Arrive().bytes());
   WriteSeed(folder, "relay-and-reconnect",
             Script(11)
                 .Hello()
                 .Arrive()
-                .Sealed(200, NameBlock("Ann"))
+                .Sealed(opcode::kLogin, NameBlock("Ann"))
                 .Arrive()
                 .PeerSpeaks(2, {0x03, 'A', 'n', 'n'})
                 .PeerSpeaks(1, {9, 9})
                 .Reconnect(12)
-                .Sealed(124, {})
+                .Sealed(opcode::kPing, {})
                 .Arrive()
                 .Hello()
                 .Arrive()
                 .Disconnect()
-                .Sealed(302, {0x02})
+                .Sealed(opcode::kSay, {0x02})
                 .Arrive()
                 .PeerSpeaks(2, {0x01, 'y', 'o'})
                 .bytes());

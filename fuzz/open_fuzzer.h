@@ -46,7 +46,7 @@ inline bool SameKeys(const ::DirectionKeys& k, const reference::Keys& m) {
          k.step8b == m.step8b && k.step32 == m.step32;
 }
 
-using OpenFunction = ByteStr (*)(std::int16_t*, const unsigned char*, ::CipherState*);
+using kelvane::OpenFunction;
 
 inline void CheckOpen(const std::uint8_t* data, std::size_t size, OpenFunction open,
                       reference::Direction direction) {

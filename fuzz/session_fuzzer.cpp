@@ -17,6 +17,7 @@
 #include "fuzz_input.h"
 #include "generator.h"
 #include "linked_api.h"
+#include "opcodes.h"
 #include "protocol_client.h"
 #include "server_socket.h"
 #include "session_script.h"
@@ -30,7 +31,8 @@ using quorvane::fuzz::Require;
 using quorvane::fuzz::Step;
 using quorvane::testing::ProtocolClient;
 
-constexpr std::array<std::int16_t, 3> kPeerOpcodes{124, 202, 302};
+constexpr std::array<std::int16_t, 3> kPeerOpcodes{quorvane::opcode::kPing, quorvane::opcode::kMove,
+                                                   quorvane::opcode::kSay};
 constexpr std::uint32_t kPeerSeed = 0x0BADF00D;
 // Level of a character kept next to the characters folder: loading it means
 // a client name escaped the folder.

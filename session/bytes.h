@@ -1,14 +1,15 @@
+// The byte string of the whole system is the cipher's; the session names it
+// in its own namespace.
 #pragma once
 
-#include <cstdint>
 #include <iterator>
-#include <span>
-#include <vector>
+
+#include "kelvane.hpp"
 
 namespace quorvane {
 
-using Bytes = std::vector<std::uint8_t>;
-using ByteView = std::span<const std::uint8_t>;
+using kelvane::Bytes;
+using kelvane::ByteView;
 
 // Appends a packed field or any other byte range to a payload.
 template <typename Range>

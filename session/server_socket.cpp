@@ -7,6 +7,7 @@
 #include <limits>
 #include <utility>
 
+#include "handshake.h"
 #include "opcodes.h"
 
 namespace quorvane {
@@ -20,9 +21,6 @@ constexpr std::int16_t kSequenceFailure = -1;
 constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kMaxPayload = std::numeric_limits<std::uint16_t>::max();
 
-constexpr std::array<std::uint8_t, 6> kHelloPrefix{0x07, 0x08, 0x00, 0x07, 0x01, 0x01};
-constexpr std::array<std::uint8_t, 6> kReplyPrefix{0x07, 0x08, 0x01, 0x00, 0x00, 0x01};
-constexpr std::size_t kHelloSize = 10;
 constexpr double kServerSeedRange = 32768.0;
 
 constexpr std::uint8_t kPong[] = {0x00};
@@ -144,7 +142,7 @@ void ServerSocket::Handshake() {
   cipher_.seedcrypt(&CipherState);
 
   const auto shuffled = kelvane::adopt(cipher_.sershuf(CipherState.serverSeed));
-  std::array<std::uint8_t, kHelloSize> reply{};
+  std::array<std::uint8_t, kReplySize> reply{};
   const auto afterPrefix = std::copy(kReplyPrefix.begin(), kReplyPrefix.end(), reply.begin());
   std::copy_n(kelvane::view(shuffled).begin(), reply.end() - afterPrefix, afterPrefix);
   const auto escaped = kelvane::adopt(cipher_.encode(argument_.fill(reply)));

@@ -2,25 +2,22 @@
 
 #include <stdlib.h>
 
-#include <QStringList>
-#include <sstream>
+#include <fstream>
 #include <stdexcept>
+#include <vector>
 
-#include "data_command.h"
+#include "sample_files.h"
 
 namespace quorvane::bench {
 namespace {
 
 constexpr int kItemRecords = 16;
 
-void RunTool(QStringList arguments) {
-  arguments.prepend("quorvane-data");
-  std::ostringstream out;
-  std::ostringstream err;
-  if (data::RunDataCommand(arguments, out, err) != 0) {
-    throw std::runtime_error("quorvane-data " + arguments.join(' ').toStdString() + ": " +
-                             err.str());
-  }
+void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  if (!file) throw std::runtime_error("cannot write " + path.string());
 }
 
 }  // namespace
@@ -31,44 +28,27 @@ BenchData::BenchData() {
   root_ = pattern;
   std::filesystem::create_directory(root_ / "characters");
   std::filesystem::create_directory(root_ / "items");
-  const auto file = [&](const char* folder) {
-    return QString::fromStdString((root_ / folder / kCharacterName).string());
-  };
 
-  RunTool({"new-character",
-           "--name",
-           kCharacterName,
-           "--level",
-           "600",
-           "--class",
-           "0",
-           "--stat1a",
-           "5200",
-           "--stat1b",
-           "5200",
-           "--stat2a",
-           "3100",
-           "--stat2b",
-           "3100",
-           "--stat7",
-           "98000",
-           "--posx",
-           QString::number(kCharacterX),
-           "--posy",
-           QString::number(kCharacterY),
-           file("characters")});
-  QStringList items{"new-items"};
+  const testing::TestCharacter character{.level = 600,
+                                         .cls = 0,
+                                         .stat1a = 5200,
+                                         .stat1b = 5200,
+                                         .stat2a = 3100,
+                                         .stat2b = 3100,
+                                         .stat7 = 98000,
+                                         .posX = kCharacterX,
+                                         .posY = kCharacterY};
+  WriteFile(root_ / "characters" / kCharacterName, testing::CharacterFile(character));
+
+  std::vector<testing::TestItem> items;
   for (int record = 0; record < kItemRecords; ++record) {
-    items << "--item"
-          << QString("%1,%2,%3,%4,%5")
-                 .arg(1 + record % 5)
-                 .arg(record)
-                 .arg(10 + record)
-                 .arg(200 + record)
-                 .arg(1 + record);
+    items.push_back({.kind = static_cast<std::uint8_t>(1 + record % 5),
+                     .index = static_cast<std::uint8_t>(record),
+                     .word1 = static_cast<std::int16_t>(10 + record),
+                     .word2 = static_cast<std::int16_t>(200 + record),
+                     .count = static_cast<std::int16_t>(1 + record)});
   }
-  items << file("items");
-  RunTool(items);
+  WriteFile(root_ / "items" / kCharacterName, testing::ItemFile(items));
 }
 
 BenchData::~BenchData() {

@@ -12,8 +12,6 @@
 
 namespace quorvane::bench {
 
-using client::Bytes;
-using client::ByteView;
 using client::Packet;
 
 class ProtocolPeer {

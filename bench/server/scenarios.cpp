@@ -8,19 +8,20 @@
 #include <thread>
 
 #include "bench_data.h"
+#include "opcodes.h"
 #include "raw_peers.h"
 
 namespace quorvane::bench {
 namespace {
 
-constexpr std::int16_t kPing = 124;
-constexpr std::int16_t kPong = 125;
-constexpr std::int16_t kLogin = 200;
-constexpr std::int16_t kMove = 202;
-constexpr std::int16_t kMoveRelay = 203;
-constexpr std::int16_t kAnnounce = 205;
-constexpr std::int16_t kChat = 302;
-constexpr std::int16_t kChatLine = 303;
+using opcode::kAppeared;
+using opcode::kChatLine;
+using opcode::kLogin;
+using opcode::kMove;
+using opcode::kMoved;
+using opcode::kPing;
+using opcode::kPong;
+using opcode::kSay;
 
 constexpr std::size_t kNameBlockSize = 46;
 constexpr std::size_t kMarkOffset = 20;  // byte 21, set to 07 by the login
@@ -150,7 +151,7 @@ struct RelayCase {
 };
 
 RelayCase RelayCaseOf(std::int16_t opcode) {
-  if (opcode == kChat) {
+  if (opcode == kSay) {
     Bytes payload{0x01};
     payload.insert(payload.end(), kChatText.begin(), kChatText.end());
     // 00, the type, the writer's name, 0A, the text.
@@ -164,7 +165,7 @@ RelayCase RelayCaseOf(std::int16_t opcode) {
   Bytes relayed = NameBlock();
   relayed[kMarkOffset] = 0x07;
   relayed.insert(relayed.end(), payload.begin(), payload.end());
-  return {"relay 202 move", "move", payload, kMoveRelay, relayed, false};
+  return {"relay 202 move", "move", payload, kMoved, relayed, false};
 }
 
 struct RelaySizes {
@@ -174,7 +175,7 @@ struct RelaySizes {
 };
 
 RelaySizes SizesOf(const RelayCase& relay, std::size_t packetSize) {
-  const std::size_t relaySize = 8 + relay.relayed.size();
+  const std::size_t relaySize = kelvane::kPacketHeaderSize + relay.relayed.size();
   return {packetSize, relay.echoed ? relaySize : 0, relaySize};
 }
 
@@ -220,9 +221,9 @@ void LogInBeside(ProtocolPeer& player, ProtocolPeer& other) {
   // X and Y, then three zero bytes that mark a player.
   announcement.insert(announcement.end(), {kCharacterX, 0, kCharacterY, 0, 0, 0, 0});
   std::size_t byteCount = 0;
-  const std::vector<Packet> heard = other.ReadThrough(kAnnounce, byteCount);
+  const std::vector<Packet> heard = other.ReadThrough(kAppeared, byteCount);
   if (heard.size() != 1) throw std::runtime_error("the other player heard more than 205");
-  Expect(heard.front(), kAnnounce, announcement, "announcement to the other player");
+  Expect(heard.front(), kAppeared, announcement, "announcement to the other player");
 }
 
 // Round trips of the same requests to the server and to a raw echo that
@@ -250,7 +251,7 @@ std::vector<Figure> MeasurePing(ProtocolPeer& player, const Counts& counts) {
   const Bytes pong{0x00};
   auto [warmUp, timed] =
       Split(Sealed(player, kPing, {}, counts.warmUp + counts.pings), counts.warmUp);
-  const std::size_t replySize = 8 + pong.size();
+  const std::size_t replySize = kelvane::kPacketHeaderSize + pong.size();
   const Check check = ExpectEach(player, kPong, pong, 1, "ping");
 
   const auto [server, baseline] = AgainstRawEcho(player, warmUp, timed, replySize, check);

@@ -8,6 +8,7 @@
 
 #include "bench_data.h"
 #include "figures.h"
+#include "opcodes.h"
 #include "protocol_peer.h"
 #include "scenarios.h"
 #include "server_process.h"
@@ -51,17 +52,15 @@ void Run(const Options& options) {
     for (Figure& figure : MeasurePing(player, counts)) figures.push_back(std::move(figure));
     for (Figure& figure : MeasureLogin(player, counts)) figures.push_back(std::move(figure));
   }
-  const std::int16_t chat = 302;
-  const std::int16_t move = 202;
   std::vector<Series> distribution;
-  for (const std::int16_t opcode : {chat, move}) {
+  for (const std::int16_t opcode : {quorvane::opcode::kSay, quorvane::opcode::kMove}) {
     Players players = TwoPlayers(server.port());
     RelayLatency relay = MeasureRelayLatency(players.sender, players.receiver, opcode, counts);
     for (Figure& figure : relay.figures) figures.push_back(std::move(figure));
     distribution.push_back(std::move(relay.server));
     distribution.push_back(std::move(relay.forwarder));
   }
-  for (const std::int16_t opcode : {chat, move}) {
+  for (const std::int16_t opcode : {quorvane::opcode::kSay, quorvane::opcode::kMove}) {
     Players players = TwoPlayers(server.port());
     figures.push_back(MeasureRelayThroughput(players.sender, players.receiver, opcode, counts));
   }

@@ -1,5 +1,6 @@
-// C++ side of Kelvane for hosts: ownership of results, byte views, and a
-// run-time loader that binds the eleven exports by name.
+// C++ side of Kelvane for hosts: ownership of results, byte views, opening
+// packets as they arrive, and a run-time loader that binds the eleven exports
+// by name.
 #pragma once
 
 #include <cstddef>
@@ -10,11 +11,15 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kelvane.h"
 
 namespace kelvane {
 
+// The byte string of the C++ side: owned bytes, and a view of bytes owned elsewhere.
+using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
 
 struct ByteStrDeleter {
@@ -63,6 +68,97 @@ class ByteStrBuffer {
  private:
   ByteStrPtr block_;
   std::uint32_t capacity_ = 0;
+};
+
+// A sealed packet is this header, then its payload.
+inline constexpr std::size_t kPacketHeaderSize = 8;
+
+// serdec or clidec: both open the packet that begins a byte string.
+using OpenFunction = decltype(&::serdec);
+
+// What opening the start of a buffer found.
+struct OpenedPacket {
+  enum class Status {
+    kOpened,           // a whole packet, opened; the state moved on by one packet
+    kShort,            // not yet a whole packet; nothing changed
+    kSequenceFailure,  // a whole packet out of sequence; only the counter moved
+  };
+  Status status = Status::kShort;
+  std::int16_t opcode = 0;  // any value, 0 and -1 included, when opened
+  ByteStrPtr payload;       // empty unless opened
+  std::size_t used = 0;     // the packet's bytes at the buffer's start; 0 unless opened
+
+  ByteView body() const { return view(payload.get()); }
+};
+
+// Opens the packet at the start of `buffer`, a byte string of arrived bytes
+// that may end inside a packet or go on past it, with `open` under `state`.
+// The library reports a short buffer and a failed sequence check as opcodes
+// 0 and -1, which whole packets may carry too; what moved in the state tells
+// them apart: a short buffer moves nothing, a failed check only the counter.
+inline OpenedPacket openPacket(OpenFunction open, const unsigned char* buffer, CipherState& state) {
+  const CipherState before = state;
+  std::int16_t opcode = 0;
+  ByteStrPtr payload = adopt(open(&opcode, buffer, &state));
+  OpenedPacket result;
+  const bool counted = state.toServer.counter != before.toServer.counter ||
+                       state.toClient.counter != before.toClient.counter;
+  if (!counted) return result;
+  // Every opened packet steps step32 on; a failed check leaves the keys alone.
+  const bool keyed = state.toServer.step32 != before.toServer.step32 ||
+                     state.toClient.step32 != before.toClient.step32;
+  if (!keyed) {
+    result.status = OpenedPacket::Status::kSequenceFailure;
+    return result;
+  }
+  result.status = OpenedPacket::Status::kOpened;
+  result.opcode = opcode;
+  result.used = kPacketHeaderSize + ByteStrLen(payload.get());
+  result.payload = std::move(payload);
+  return result;
+}
+
+// Bytes that arrive in pieces, kept so that the unread ones can be passed to
+// the library where they lie: the four bytes in front of them (already read,
+// or a slot kept free for the purpose) take the byte-string length, so
+// opening one packet after another copies nothing.
+class ReceiveBuffer {
+ public:
+  ReceiveBuffer() : bytes_(kLengthSlot) {}
+
+  // Drops what has been read, then adds the arrived bytes after the unread ones.
+  void append(ByteView arrived) {
+    bytes_.erase(bytes_.begin() + kLengthSlot,
+                 bytes_.begin() + static_cast<std::ptrdiff_t>(start_));
+    start_ = kLengthSlot;
+    bytes_.insert(bytes_.end(), arrived.begin(), arrived.end());
+  }
+
+  // The unread bytes as a byte string, valid until the next append or clear.
+  const unsigned char* unread() {
+    if (size() > UINT32_MAX) throw std::length_error("byte string too long");
+    const auto length = static_cast<std::uint32_t>(size());
+    std::memcpy(bytes_.data() + start_ - kLengthSlot, &length, sizeof length);
+    return bytes_.data() + start_;
+  }
+  ByteView view() const { return ByteView(bytes_).subspan(start_); }
+  std::size_t size() const { return bytes_.size() - start_; }
+  bool empty() const { return size() == 0; }
+
+  // Marks the first `count` unread bytes as read.
+  void consume(std::size_t count) {
+    if (count > size()) throw std::out_of_range("consumed more than was received");
+    start_ += count;
+  }
+  void clear() {
+    bytes_.resize(kLengthSlot);
+    start_ = kLengthSlot;
+  }
+
+ private:
+  static constexpr std::size_t kLengthSlot = sizeof(std::uint32_t);
+  Bytes bytes_;
+  std::size_t start_ = kLengthSlot;
 };
 
 // The exports, as function pointers.

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+
+#include "kelvane.hpp"
 
 namespace reference {
 
-using Bytes = std::vector<std::uint8_t>;
+// Only the byte-string type is the library's.
+using kelvane::Bytes;
 
 struct Keys {
   std::uint32_t counter = 0;

@@ -10,19 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "opcodes.h"
 #include "packet_text.h"
 #include "server_process.h"
 #include "sync_client.h"
 
 namespace quorvane::testing {
 
-using client::Bytes;
 using client::Packet;
 using client::SyncClient;
 using namespace std::chrono_literals;
 
-inline constexpr std::int16_t kPing = 124;
-inline constexpr std::int16_t kPong = 125;
+using opcode::kPing;
+using opcode::kPong;
 
 class ServerTest : public ::testing::Test {
  protected:

@@ -1,13 +1,14 @@
 // Handshake, ping, chat and movement over real TCP against the real server.
 #include "e2e_fixture.h"
+#include "opcodes.h"
 
 namespace quorvane::testing {
 namespace {
 
-constexpr std::int16_t kMove = 202;
-constexpr std::int16_t kMoved = 203;
-constexpr std::int16_t kSay = 302;
-constexpr std::int16_t kChatLine = 303;
+using opcode::kChatLine;
+using opcode::kMove;
+using opcode::kMoved;
+using opcode::kSay;
 
 class RelayTest : public ServerTest {
  protected:

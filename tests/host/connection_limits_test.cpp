@@ -21,6 +21,7 @@
 #include "host_fakes.h"
 #include "kelvane.hpp"
 #include "loopback_client.h"
+#include "opcodes.h"
 #include "qt_listener.h"
 #include "qt_socket_control.h"
 #include "server.h"
@@ -37,10 +38,10 @@ using testing::SpinFor;
 using testing::SpinUntil;
 using namespace std::chrono_literals;
 
-constexpr std::int16_t kPing = 124;
-constexpr std::int16_t kPong = 125;
-constexpr std::int16_t kChat = 302;
-constexpr std::int16_t kChatLine = 303;
+using opcode::kChatLine;
+using opcode::kPing;
+using opcode::kPong;
+using opcode::kSay;
 const std::string kToServer1 = "Connected client to Server1\r\n";
 const std::string kToServer2 = "Connected client to Server2\r\n";
 
@@ -129,15 +130,15 @@ class ConnectionLimitsTest : public ::testing::Test {
 };
 
 TEST_F(ConnectionLimitsTest, ConnectionWithoutAHandshakeIsClosedInTimeAndItsSlotServesTheNext) {
-  const client::Bytes hello = client::ClientSession(7).Hello();
+  const Bytes hello = client::ClientSession(7).Hello();
   struct Case {
     const char* name;
-    client::Bytes sent;
+    Bytes sent;
   };
   const std::vector<Case> cases{
       {"silent", {}},
-      {"half a hello", client::Bytes(hello.begin(), hello.begin() + 5)},
-      {"no hello at all", client::Bytes(40, 0x55)},
+      {"half a hello", Bytes(hello.begin(), hello.begin() + 5)},
+      {"no hello at all", Bytes(40, 0x55)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -214,16 +215,16 @@ TEST_F(ConnectionLimitsTest, PeerThatNeverReadsIsClosedOverTheBoundWhileTheChatt
   // kernel buffers fill first (some 4 MiB on loopback), then the server's
   // queue up to its 4 MiB bound.
   const std::size_t kText = 60000;
-  client::Bytes chat{0x01};
+  Bytes chat{0x01};
   chat.insert(chat.end(), kText, 'x');
-  client::Bytes expectedLine{0x00, 0x01, 0x0A};  // no name: nobody logged in
+  Bytes expectedLine{0x00, 0x01, 0x0A};  // no name: nobody logged in
   expectedLine.insert(expectedLine.end(), kText, 'x');
 
   constexpr std::size_t kBound = 4 * 1024 * 1024;
   constexpr int kMaxLines = 400;
   int lines = 0;
   while (lines < kMaxLines && !HungUp(deaf.connection())) {
-    chatter.Send(kChat, chat);
+    chatter.Send(kSay, chat);
     ++lines;
     const std::optional<Packet> echo = chatter.NextPacket();
     ASSERT_TRUE(echo) << "line " << lines;
@@ -269,7 +270,7 @@ class BareControlTest : public ::testing::Test {
 
 TEST_F(BareControlTest, FloodArrivesWholeAndInOrderInPiecesOfAtMostOnePacket) {
   onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
-  client::Bytes received;
+  Bytes received;
   std::size_t largest = 0;
   control_.SetDataArrivalHandler([&] {
     const std::size_t before = received.size();
@@ -278,7 +279,7 @@ TEST_F(BareControlTest, FloodArrivesWholeAndInOrderInPiecesOfAtMostOnePacket) {
   });
   TcpConnection peer = Connect();
 
-  client::Bytes flood(3 * 1024 * 1024);
+  Bytes flood(3 * 1024 * 1024);
   for (std::size_t i = 0; i < flood.size(); ++i) {
     flood[i] = static_cast<std::uint8_t>(i * 131 + i / 251);
   }
@@ -302,7 +303,7 @@ TEST_F(BareControlTest, ExceptionFromAnArrivalHandlerIsReportedAndTheNextArrival
   for (const Case& c : cases) {
     onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
     int arrivals = 0;
-    client::Bytes received;
+    Bytes received;
     control_.SetDataArrivalHandler([&] {
       control_.GetData(received);
       if (++arrivals == 1) c.fail();
@@ -310,15 +311,15 @@ TEST_F(BareControlTest, ExceptionFromAnArrivalHandlerIsReportedAndTheNextArrival
     TcpConnection peer = Connect();
 
     ::testing::internal::CaptureStderr();
-    peer.SendAll(client::Bytes{0x01});
+    peer.SendAll(Bytes{0x01});
     const bool first = SpinUntil([&] { return arrivals == 1; });
     const std::string report = ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(first);
     EXPECT_EQ(report, c.report);
 
-    peer.SendAll(client::Bytes{0x02});
+    peer.SendAll(Bytes{0x02});
     EXPECT_TRUE(SpinUntil([&] { return arrivals == 2; }));
-    EXPECT_EQ(received, (client::Bytes{0x01, 0x02}));
+    EXPECT_EQ(received, (Bytes{0x01, 0x02}));
     EXPECT_EQ(control_.State(), SocketControl::kConnected);
   }
 }
@@ -329,7 +330,7 @@ TEST_F(BareControlTest, ExceptionFromAConnectionRequestIsReportedAndTheRequestRe
   TcpConnection refused = Connect();
   const std::string report = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(report, "quorvane: a connection request failed: slot table broken\n");
-  client::Bytes arrived;
+  Bytes arrived;
   EXPECT_TRUE(SpinUntil(
       [&] { return refused.ReadSome(arrived, 0ms) == TcpConnection::ReadStatus::kClosed; }));
 

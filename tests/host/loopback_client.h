@@ -31,7 +31,7 @@ class LoopbackClient {
     return session_.phase() == client::ClientSession::Phase::kOpen;
   }
 
-  void Send(std::int16_t opcode, client::ByteView payload) {
+  void Send(std::int16_t opcode, ByteView payload) {
     connection_.SendAll(session_.Seal(opcode, payload));
   }
 
@@ -59,7 +59,7 @@ class LoopbackClient {
   // Takes whatever has arrived; false once the connection has closed.
   bool ReadNow() {
     if (closed_) return false;
-    client::Bytes arrived;
+    Bytes arrived;
     const auto status = connection_.ReadSome(arrived, std::chrono::milliseconds(0));
     if (status == client::TcpConnection::ReadStatus::kClosed) closed_ = true;
     for (Packet& packet : session_.Receive(arrived)) queued_.push_back(std::move(packet));

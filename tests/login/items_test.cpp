@@ -123,7 +123,7 @@ class ItemFileNameTest : public ItemsTest, public ::testing::WithParamInterface<
 
 TEST_P(ItemFileNameTest, NameIsBytesTwoToSeventeenWithoutZeros) {
   data.WriteItems(GetParam().fileName, ItemFile({kSword}));
-  harness.Send(kLogin, GetParam().block);
+  harness.Send(opcode::kLogin, GetParam().block);
   harness.Received();
 
   harness.session.SendItems();

@@ -14,13 +14,11 @@ namespace quorvane::testing {
 
 class LoginSessionTest : public ::testing::Test {
  protected:
-  static constexpr std::int16_t kLogin = 200;
-
   void SetUp() override { ASSERT_TRUE(harness.Connect()); }
 
   // Logs in with `payload` and returns every packet the client received.
   std::vector<Packet> Login(const Bytes& payload) {
-    harness.Send(kLogin, payload);
+    harness.Send(opcode::kLogin, payload);
     return harness.Received();
   }
 

@@ -37,14 +37,15 @@ TEST_F(LoginTest, SendsTheWholeSequenceInOrderAndAnnouncesTheCharacter) {
   ASSERT_GE(received.size(), 3u);
   Bytes echo = block;
   echo[20] = 0x07;
-  EXPECT_EQ(received[0], (Packet{kNameEcho, echo}));
-  EXPECT_EQ(received[1], (Packet{kLoginStart, {0x00}}));
-  EXPECT_EQ(received[2], (Packet{kPlace, {0x05, 0x00, 0x07, 0x00, 0x00, 0x00, 0x02}}));
+  EXPECT_EQ(received[0], (Packet{opcode::kIdentity, echo}));
+  EXPECT_EQ(received[1], (Packet{opcode::kLoginBegin, {0x00}}));
+  EXPECT_EQ(received[2], (Packet{opcode::kPosition, {0x05, 0x00, 0x07, 0x00, 0x00, 0x00, 0x02}}));
   EXPECT_EQ(received.back().payload.size(), 40u);
 
   ASSERT_EQ(harness.relayed.size(), 1u);
-  EXPECT_EQ(harness.relayed[0],
-            (Packet{kAnnounce, Join({echo, Bytes{0x05, 0x00, 0x07, 0x00, 0x00, 0x00, 0x00}})}));
+  EXPECT_EQ(
+      harness.relayed[0],
+      (Packet{opcode::kAppeared, Join({echo, Bytes{0x05, 0x00, 0x07, 0x00, 0x00, 0x00, 0x00}})}));
   const NameField stored = harness.session.Char();
   EXPECT_EQ(Bytes(stored.begin(), stored.end()), echo);
   EXPECT_EQ(harness.session.Phase(), kPhaseOpen);
@@ -77,7 +78,7 @@ TEST_F(LoginTest, ShortBlockIsBlankPaddedAndItsNameFindsTheFiles) {
   Bytes stored = Join({block, Bytes(36, 0x20)});
   stored[20] = 0x07;
   ASSERT_FALSE(received.empty());
-  EXPECT_EQ(received[0], (Packet{kNameEcho, stored}));
+  EXPECT_EQ(received[0], (Packet{opcode::kIdentity, stored}));
   EXPECT_EQ(received, ExpectedLogin(block, kBob, bobItems));
 }
 

@@ -34,7 +34,8 @@ TEST_P(SpellsTest, SendsTheEntriesThatLevelEarns) {
   harness.session.SendSpells();
 
   std::vector<Packet> expected;
-  for (std::size_t i = 0; i < spellCase.entries; ++i) expected.push_back({kSpell, kAllSpells[i]});
+  for (std::size_t i = 0; i < spellCase.entries; ++i)
+    expected.push_back({opcode::kSpell, kAllSpells[i]});
   EXPECT_EQ(harness.Received(), expected);
 }
 

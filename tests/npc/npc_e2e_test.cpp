@@ -6,13 +6,15 @@
 #include <regex>
 
 #include "e2e_fixture.h"
+#include "opcodes.h"
 
 namespace quorvane::testing {
 namespace {
 
-constexpr std::int16_t kLogin = 200;
-constexpr std::int16_t kSpawn = 205;
-constexpr std::int16_t kMove = 203;
+using opcode::kAppeared;
+using opcode::kLogin;
+using opcode::kMoved;
+
 constexpr int kTickMs = 500;
 constexpr std::size_t kMovesPerNpc = 3;
 
@@ -51,7 +53,7 @@ Bytes SpawnPayload(char entry, Spawned at, std::uint8_t dir) {
 }
 
 bool IsNpc(const Packet& packet) {
-  return (packet.opcode == kSpawn || packet.opcode == kMove) && packet.payload.size() > 1 &&
+  return (packet.opcode == kAppeared || packet.opcode == kMoved) && packet.payload.size() > 1 &&
          packet.payload[1] == '+';
 }
 
@@ -68,7 +70,7 @@ class NpcE2eTest : public ServerTest {
            std::chrono::steady_clock::now() < deadline) {
       std::optional<Packet> packet = peer.NextPacket(1s);
       if (!packet || !IsNpc(*packet)) continue;
-      if (packet->opcode == kMove && packet->payload.size() > 11) {
+      if (packet->opcode == kMoved && packet->payload.size() > 11) {
         const int entry = packet->payload[11] - '0';
         if (entry == 0 || entry == 1) ++moves[static_cast<std::size_t>(entry)];
       }
@@ -95,7 +97,7 @@ TEST_F(NpcE2eTest, BothPlayersSeeBothSpawnsThenChainedMoves) {
       SCOPED_TRACE(::testing::Message() << "NPC " << entry << ", opcode " << packet.opcode);
       const std::optional<Spawned> at = SpawnFromLog(server(), entry);
       ASSERT_TRUE(at);
-      if (packet.opcode == kSpawn) {
+      if (packet.opcode == kAppeared) {
         ASSERT_EQ(spawned.count(entry), 0u) << "announced twice";
         ASSERT_EQ(packet.payload.size(), 53u);
         const std::uint8_t dir = packet.payload[24];
@@ -119,7 +121,7 @@ TEST_F(NpcE2eTest, BothPlayersSeeBothSpawnsThenChainedMoves) {
     }
     EXPECT_EQ(spawned.size(), 2u);
     // NPC 0 is spawned two ticks before NPC 1.
-    EXPECT_EQ(packets.front().opcode, kSpawn);
+    EXPECT_EQ(packets.front().opcode, kAppeared);
     EXPECT_EQ(packets.front().payload[11], '0');
   }
   // One log line per spawn, NPC 0 first.

@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "npc_host.h"
+#include "opcodes.h"
 #include "scripted_generator.h"
 
 namespace quorvane::testing {
 namespace {
 
-constexpr std::int16_t kSpawn = 205;
-constexpr std::int16_t kMove = 203;
+using opcode::kAppeared;
+using opcode::kMoved;
 
 // NPC 0 spawned at X 55, Y 23 facing 5, written out from the payload table.
 const Bytes kSpawnNpc0 = {
@@ -116,7 +117,7 @@ TEST_F(NpcTest, SecondTickSpawnsNpc0ForEachPlayerOnce) {
   EXPECT_EQ(generator_.Calls(), "") << "a tick without NPCs draws nothing";
 
   host_.Tick();
-  const std::vector<Packet> expected{{kSpawn, kSpawnNpc0}};
+  const std::vector<Packet> expected{{kAppeared, kSpawnNpc0}};
   EXPECT_EQ(host_.Received(0), expected);
   EXPECT_EQ(host_.Received(1), expected);
   EXPECT_EQ(host_.Log(), "added +Volkrin_ 0 55 23\r\n" + connectLines);
@@ -138,7 +139,8 @@ TEST_F(NpcTest, FourthTickMovesFirstThenSpawnsNpc1WithItsLogLineOnTop) {
   QueueStep(generator_, {1, 0});
   QueueSpawn(generator_, 100, 10, 9);
   host_.Tick();
-  const std::vector<Packet> expected{{kMove, MovePayload(kSpawnNpc0, 5, 6)}, {kSpawn, kSpawnNpc1}};
+  const std::vector<Packet> expected{{kMoved, MovePayload(kSpawnNpc0, 5, 6)},
+                                     {kAppeared, kSpawnNpc1}};
   EXPECT_EQ(host_.Received(0), expected);
   EXPECT_EQ(host_.Log(), "added +Volkrin_ 1 100 10\r\n" + logBefore);
   EXPECT_TRUE(generator_.Exhausted());
@@ -192,7 +194,7 @@ TEST_F(NpcTest, EachStepTurnsToItsKeypadFacing) {
 
     const std::vector<Packet> received = host_.Received(0);
     ASSERT_FALSE(received.empty());
-    EXPECT_EQ(received.front(), (Packet{kMove, MovePayload(kSpawnNpc0, previous, c.dir)}));
+    EXPECT_EQ(received.front(), (Packet{kMoved, MovePayload(kSpawnNpc0, previous, c.dir)}));
     EXPECT_EQ(host_.form().Npc(0).Dir, c.dir);
     EXPECT_EQ(host_.form().Npc(0).X, 55);
     EXPECT_EQ(host_.form().Npc(0).Y, 23);
@@ -211,13 +213,13 @@ TEST_F(NpcTest, StandingStillSendsNothingAndKeepsTheFacing) {
   QueueStep(generator_, {0, 0});
   QueueSpawn(generator_, 100, 10, 9);
   host_.Tick();
-  EXPECT_EQ(host_.Received(0), (std::vector<Packet>{{kSpawn, kSpawnNpc1}}));
+  EXPECT_EQ(host_.Received(0), (std::vector<Packet>{{kAppeared, kSpawnNpc1}}));
   EXPECT_EQ(host_.form().Npc(0).Dir, 2);
 
   QueueStep(generator_, {-1, 0});
   QueueStep(generator_, {0, 0});
   host_.Tick();
-  EXPECT_EQ(host_.Received(0), (std::vector<Packet>{{kMove, MovePayload(kSpawnNpc0, 2, 4)}}));
+  EXPECT_EQ(host_.Received(0), (std::vector<Packet>{{kMoved, MovePayload(kSpawnNpc0, 2, 4)}}));
 }
 
 TEST_F(NpcTest, NpcsLiveOnWithNobodyConnected) {
@@ -241,9 +243,9 @@ TEST_F(NpcTest, PlayerConnectingAfterBothSpawnsGetsOnlyMoves) {
   host_.Tick();
 
   const std::vector<Packet> expected{
-      {kMove, MovePayload(kSpawnNpc0, 5, 3)},
-      {kMove, MovePayload(kSpawnNpc1, 9, 7)},
-      {kMove, MovePayload(kSpawnNpc0, 3, 8)},
+      {kMoved, MovePayload(kSpawnNpc0, 5, 3)},
+      {kMoved, MovePayload(kSpawnNpc1, 9, 7)},
+      {kMoved, MovePayload(kSpawnNpc0, 3, 8)},
   };
   EXPECT_EQ(host_.Received(0), expected);
 }
@@ -263,8 +265,8 @@ TEST_F(NpcTest, EitherPlayerAloneGetsEachAnnouncementOnce) {
     QueueStep(generator, {1, -1});
     host.Tick();
 
-    const std::vector<Packet> expected{{kSpawn, kSpawnNpc0},
-                                       {kMove, MovePayload(kSpawnNpc0, 5, 9)}};
+    const std::vector<Packet> expected{{kAppeared, kSpawnNpc0},
+                                       {kMoved, MovePayload(kSpawnNpc0, 5, 9)}};
     EXPECT_EQ(host.Received(alone), expected);
   }
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "opcodes.h"
 #include "scratch_folder.h"
 #include "session_harness.h"
 
@@ -18,13 +19,13 @@ using testing::Join;
 using testing::Packet;
 using testing::SessionHarness;
 
-constexpr std::int16_t kPing = 124;
-constexpr std::int16_t kPong = 125;
-constexpr std::int16_t kLogin = 200;
-constexpr std::int16_t kMove = 202;
-constexpr std::int16_t kMoveRelay = 203;
-constexpr std::int16_t kChat = 302;
-constexpr std::int16_t kChatLine = 303;
+using opcode::kChatLine;
+using opcode::kLogin;
+using opcode::kMove;
+using opcode::kMoved;
+using opcode::kPing;
+using opcode::kPong;
+using opcode::kSay;
 
 // A login name block: 00, the name, 00 up to 46 bytes.
 Bytes NameBlock(const std::string& name) {
@@ -62,7 +63,7 @@ TEST_F(DispatchTest, PingIsAnsweredWithOneByteWhateverItCarries) {
 
 TEST_F(DispatchTest, ChatLineGoesToTheSenderAndThenToTheOtherPlayer) {
   LogIn(NameBlock("Ann"));
-  h.Send(kChat, {0x01, 0x68, 0x69});
+  h.Send(kSay, {0x01, 0x68, 0x69});
   const Bytes line{0x00, 0x01, 0x41, 0x6E, 0x6E, 0x0A, 0x68, 0x69};
   EXPECT_THAT(h.Received(), ElementsAre(Packet{kChatLine, line}));
   EXPECT_THAT(h.relayed, ElementsAre(Packet{kChatLine, line}));
@@ -70,7 +71,7 @@ TEST_F(DispatchTest, ChatLineGoesToTheSenderAndThenToTheOtherPlayer) {
 
 TEST_F(DispatchTest, ChatOfOneByteHasAnEmptyText) {
   LogIn(NameBlock("Ann"));
-  h.Send(kChat, {0x03});
+  h.Send(kSay, {0x03});
   const Bytes line{0x00, 0x03, 0x41, 0x6E, 0x6E, 0x0A};
   EXPECT_THAT(h.Received(), ElementsAre(Packet{kChatLine, line}));
   EXPECT_THAT(h.relayed, ElementsAre(Packet{kChatLine, line}));
@@ -79,7 +80,7 @@ TEST_F(DispatchTest, ChatOfOneByteHasAnEmptyText) {
 TEST_F(DispatchTest, ChatSenderIsTheFirst18BytesOfTheNameBlockWithoutZeros) {
   // A short block is padded with blanks, which stay in the sender name.
   LogIn({0x00, 'A', 'n', 'n'});
-  h.Send(kChat, {0x01, 'h', 'i'});
+  h.Send(kSay, {0x01, 'h', 'i'});
   const Bytes line = Join({Bytes{0x00, 0x01}, BytesOf("Ann"), Bytes(14, ' '), BytesOf("\nhi")});
   EXPECT_THAT(h.Received(), ElementsAre(Packet{kChatLine, line}));
 
@@ -90,13 +91,13 @@ TEST_F(DispatchTest, ChatSenderIsTheFirst18BytesOfTheNameBlockWithoutZeros) {
   block[17] = 'Q';
   block[18] = 'X';
   LogIn(block);
-  h.Send(kChat, {0x02, '!'});
+  h.Send(kSay, {0x02, '!'});
   EXPECT_THAT(h.Received(),
               ElementsAre(Packet{kChatLine, Join({Bytes{0x00, 0x02}, BytesOf("BbQ\n!")})}));
 }
 
 TEST_F(DispatchTest, EmptyChatIsIgnored) {
-  h.Send(kChat, {});
+  h.Send(kSay, {});
   EXPECT_THAT(h.Received(), IsEmpty());
   EXPECT_THAT(h.relayed, IsEmpty());
   ExpectStillInStep();
@@ -104,7 +105,7 @@ TEST_F(DispatchTest, EmptyChatIsIgnored) {
 
 TEST_F(DispatchTest, ChatTooLongForOnePacketSendsNothingAndRelaysNothing) {
   LogIn(NameBlock("Ann"));
-  h.Send(kChat, Bytes(65535, 'x'));  // the line would need 65,539 bytes
+  h.Send(kSay, Bytes(65535, 'x'));  // the line would need 65,539 bytes
   EXPECT_THAT(h.Received(), IsEmpty());
   EXPECT_THAT(h.relayed, IsEmpty());
   EXPECT_EQ(h.session.Phase(), kPhaseOpen);
@@ -117,7 +118,7 @@ TEST_F(DispatchTest, MoveIsRelayedBehindTheNameBlockAndNotAnswered) {
   const Bytes move{0x10, 0x00, 0x20, 0x00, 0x05};
   h.Send(kMove, move);
   EXPECT_THAT(h.Received(), IsEmpty());
-  EXPECT_THAT(h.relayed, ElementsAre(Packet{kMoveRelay, Join({stored, move})}));
+  EXPECT_THAT(h.relayed, ElementsAre(Packet{kMoved, Join({stored, move})}));
   EXPECT_EQ(h.session.Char(), stored);
 }
 
@@ -152,7 +153,7 @@ TEST(RelayBetweenSessionsTest, OtherPlayerReceivesTheSameChatLine) {
   ann.Received();
   bob.Received();
 
-  ann.Send(kChat, {0x01, 0x68, 0x69});
+  ann.Send(kSay, {0x01, 0x68, 0x69});
   const Packet line{kChatLine, {0x00, 0x01, 0x41, 0x6E, 0x6E, 0x0A, 0x68, 0x69}};
   EXPECT_THAT(ann.Received(), ElementsAre(line));
   EXPECT_THAT(bob.Received(), ElementsAre(line));

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "opcodes.h"
 #include "session_harness.h"
 
 namespace quorvane {
@@ -16,8 +17,8 @@ using testing::LinkedApi;
 using testing::ProtocolClient;
 using testing::SessionHarness;
 
-constexpr std::int16_t kPing = 124;
-constexpr std::int16_t kPong = 125;
+using opcode::kPing;
+using opcode::kPong;
 
 // Draws the value the test sets.
 class FixedGenerator : public Generator {

@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "opcodes.h"
 #include "session_harness.h"
 
 namespace quorvane {
@@ -19,11 +20,11 @@ using testing::SessionHarness;
 
 // 202 is relayed with the payload behind the 46-byte name block, so the
 // relayed packets show which packets were dispatched, in which order.
-constexpr std::int16_t kMove = 202;
-constexpr std::int16_t kMoveRelay = 203;
+using opcode::kMove;
+using opcode::kMoved;
 
 Packet Relayed(const Bytes& payload) {
-  return {kMoveRelay, Join({NameField{}, payload})};
+  return {kMoved, Join({NameField{}, payload})};
 }
 
 class ReceiveLoopTest : public ::testing::Test {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "opcodes.h"
 #include "session_harness.h"
 
 namespace quorvane {
@@ -17,8 +18,8 @@ using testing::Join;
 using testing::Packet;
 using testing::SessionHarness;
 
-constexpr std::int16_t kLogin = 200;
-constexpr std::int16_t kChatLine = 303;
+using opcode::kChatLine;
+using opcode::kLogin;
 
 bool SameCipherState(const ::CipherState& a, const ::CipherState& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;

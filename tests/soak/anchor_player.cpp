@@ -3,23 +3,26 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "opcodes.h"
+
 namespace quorvane::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::int16_t kPing = 124;
-constexpr std::int16_t kPong = 125;
-constexpr std::int16_t kLogin = 200;
-constexpr std::int16_t kMoveRelay = 203;
-constexpr std::int16_t kAppear = 205;
-constexpr std::int16_t kChatLine = 303;
+using opcode::kAppeared;
+using opcode::kChatLine;
+using opcode::kLogin;
+using opcode::kMoved;
+using opcode::kPing;
+using opcode::kPong;
+
 constexpr std::uint8_t kLineFeed = 0x0A;
 const std::string kChatPrefix = "soak chat ";
 constexpr auto kPause = std::chrono::milliseconds(1);
 
-client::Bytes NameBlock(const std::string& name) {
-  client::Bytes block(46, 0x00);
+Bytes NameBlock(const std::string& name) {
+  Bytes block(46, 0x00);
   std::copy(name.begin(), name.end(), block.begin() + 1);
   return block;
 }
@@ -77,7 +80,7 @@ bool AnchorPlayer::PingRound() {
       Check(*packet);
       continue;
     }
-    if (packet->payload != client::Bytes{0x00}) report_.faults.push_back("a pong with a payload");
+    if (packet->payload != Bytes{0x00}) report_.faults.push_back("a pong with a payload");
     ++report_.pongs;
     report_.slowestPong =
         std::max(report_.slowestPong,
@@ -88,8 +91,8 @@ bool AnchorPlayer::PingRound() {
 
 void AnchorPlayer::Check(const client::Packet& packet) {
   switch (packet.opcode) {
-    case kMoveRelay:
-    case kAppear:
+    case kMoved:
+    case kAppeared:
       return;
     case kChatLine:
       break;

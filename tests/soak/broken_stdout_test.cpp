@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "opcodes.h"
 #include "server_process.h"
 #include "sync_client.h"
 
@@ -12,8 +13,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::int16_t kPing = 124;
-constexpr std::int16_t kPong = 125;
+using opcode::kPing;
+using opcode::kPong;
 
 TEST(BrokenStdoutTest, ServerOutlivesTheReaderOfItsLog) {
   ServerProcess server(QUORVANE_PROGRAM, {});

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "opcodes.h"
+
 namespace quorvane::testing {
 namespace {
 
@@ -13,10 +15,11 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using client::TcpConnection;
 
-constexpr std::int16_t kPing = 124;
-constexpr std::int16_t kPong = 125;
-constexpr std::int16_t kLogin = 200;
-constexpr std::int16_t kChat = 302;
+using opcode::kLogin;
+using opcode::kPing;
+using opcode::kPong;
+using opcode::kSay;
+
 constexpr std::size_t kLargestPayload = 65535;
 constexpr auto kReplyTimeout = 5s;
 
@@ -29,7 +32,7 @@ std::chrono::milliseconds Remaining(Clock::time_point deadline) {
 // still sends; false if it is still open when the time is up.
 bool ClosedWithin(TcpConnection& connection, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
-  client::Bytes arrived;
+  Bytes arrived;
   for (;;) {
     arrived.clear();
     switch (connection.ReadSome(arrived, Remaining(deadline))) {
@@ -49,21 +52,21 @@ void ResetAndClose(TcpConnection& connection) {
   connection.Close();
 }
 
-client::Bytes NameBlock(const std::string& name) {
-  client::Bytes block(46, 0x00);
+Bytes NameBlock(const std::string& name) {
+  Bytes block(46, 0x00);
   std::copy(name.begin(), name.end(), block.begin() + 1);
   return block;
 }
 
 // Chat of line type 01.
-client::Bytes ChatLine(const std::string& text) {
-  client::Bytes payload(1 + text.size(), 0x01);
+Bytes ChatLine(const std::string& text) {
+  Bytes payload(1 + text.size(), 0x01);
   std::copy(text.begin(), text.end(), payload.begin() + 1);
   return payload;
 }
 
 // Sends what it can; a server that closes the connection ends the sending.
-bool SendUntilClosed(TcpConnection& connection, client::ByteView bytes) {
+bool SendUntilClosed(TcpConnection& connection, ByteView bytes) {
   try {
     connection.SendAll(bytes);
     return true;
@@ -80,7 +83,7 @@ Visitor::Visitor(std::uint16_t port, std::uint32_t seed)
 bool Visitor::Handshake(std::chrono::milliseconds timeout) {
   if (!SendUntilClosed(connection_, session_.Hello())) return false;
   const auto deadline = Clock::now() + timeout;
-  client::Bytes arrived;
+  Bytes arrived;
   while (session_.phase() == client::ClientSession::Phase::kAwaitingReply) {
     arrived.clear();
     if (connection_.ReadSome(arrived, Remaining(deadline)) != TcpConnection::ReadStatus::kData) {
@@ -91,17 +94,17 @@ bool Visitor::Handshake(std::chrono::milliseconds timeout) {
   return session_.phase() == client::ClientSession::Phase::kOpen;
 }
 
-void Visitor::Send(std::int16_t opcode, client::ByteView payload) {
+void Visitor::Send(std::int16_t opcode, ByteView payload) {
   connection_.SendAll(session_.Seal(opcode, payload));
 }
 
-void Visitor::SendRaw(client::ByteView bytes) {
+void Visitor::SendRaw(ByteView bytes) {
   connection_.SendAll(bytes);
 }
 
 std::optional<client::Packet> Visitor::NextPacket(std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
-  client::Bytes arrived;
+  Bytes arrived;
   while (queued_.empty()) {
     arrived.clear();
     if (connection_.ReadSome(arrived, Remaining(deadline)) != TcpConnection::ReadStatus::kData) {
@@ -117,7 +120,7 @@ std::optional<client::Packet> Visitor::NextPacket(std::chrono::milliseconds time
 bool Visitor::Pinged() {
   Send(kPing, {});
   while (const auto packet = NextPacket(kReplyTimeout)) {
-    if (packet->opcode == kPong) return packet->payload == client::Bytes{0x00};
+    if (packet->opcode == kPong) return packet->payload == Bytes{0x00};
   }
   return false;
 }
@@ -148,7 +151,7 @@ std::unique_ptr<Visitor> HostileClients::JoinFreeSlot() {
 bool HostileClients::FullVisit(const std::string& name, int chatNumber) {
   const auto visitor = JoinFreeSlot();
   visitor->Send(kLogin, NameBlock(name));
-  visitor->Send(kChat, ChatLine("soak chat " + std::to_string(chatNumber)));
+  visitor->Send(kSay, ChatLine("soak chat " + std::to_string(chatNumber)));
   return visitor->Pinged();
 }
 
@@ -165,9 +168,9 @@ int HostileClients::StormWhileFull(int count, bool& heldServed) {
 
 void HostileClients::VanishMidHandshake() {
   TcpConnection connection = TcpConnection::Connect("127.0.0.1", port_, kReplyTimeout);
-  const client::Bytes hello = client::ClientSession(nextSeed_++).Hello();
+  const Bytes hello = client::ClientSession(nextSeed_++).Hello();
   const auto cut = 1 + random_() % (hello.size() - 1);
-  connection.SendAll(client::ByteView(hello).first(cut));
+  connection.SendAll(ByteView(hello).first(cut));
   ResetAndClose(connection);
 }
 
@@ -179,9 +182,9 @@ void HostileClients::VanishMidLogin(const std::string& name) {
 
 void HostileClients::LeaveMidPacket(int chatNumber) {
   const auto visitor = JoinFreeSlot();
-  visitor->Send(kChat, ChatLine("soak chat " + std::to_string(chatNumber)));
-  const client::Bytes next = visitor->session().Seal(kPing, {});
-  visitor->SendRaw(client::ByteView(next).first(5));
+  visitor->Send(kSay, ChatLine("soak chat " + std::to_string(chatNumber)));
+  const Bytes next = visitor->session().Seal(kPing, {});
+  visitor->SendRaw(ByteView(next).first(5));
 }
 
 bool HostileClients::FloodBeforeHandshake(std::size_t bytes) {
@@ -198,17 +201,17 @@ bool HostileClients::FloodAfterHandshake(std::size_t bytes) {
 
 void HostileClients::StallInLargestPacket(std::chrono::milliseconds hold) {
   const auto visitor = JoinFreeSlot();
-  const client::Bytes packet = visitor->session().Seal(kChat, client::Bytes(kLargestPayload, 'z'));
-  visitor->SendRaw(client::ByteView(packet).first(packet.size() - 1));
+  const Bytes packet = visitor->session().Seal(kSay, Bytes(kLargestPayload, 'z'));
+  visitor->SendRaw(ByteView(packet).first(packet.size() - 1));
   std::this_thread::sleep_for(hold);
 }
 
 bool HostileClients::ChatWithoutReading(int maxLines) {
   const auto visitor = JoinFreeSlot();
-  const client::Bytes line = ChatLine(std::string(60000, 'w'));
+  const Bytes line = ChatLine(std::string(60000, 'w'));
   for (int i = 0; i < maxLines; ++i) {
     try {
-      visitor->Send(kChat, line);
+      visitor->Send(kSay, line);
     } catch (const std::runtime_error&) {
       return true;
     }
@@ -216,8 +219,8 @@ bool HostileClients::ChatWithoutReading(int maxLines) {
   return false;
 }
 
-client::Bytes HostileClients::RandomBytes(std::size_t count) {
-  client::Bytes bytes(count);
+Bytes HostileClients::RandomBytes(std::size_t count) {
+  Bytes bytes(count);
   for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random_());
   return bytes;
 }

@@ -25,8 +25,8 @@ class Visitor {
   // Sends the hello and waits for the reply; false when the connection closed
   // or nothing came within `timeout`.
   bool Handshake(std::chrono::milliseconds timeout);
-  void Send(std::int16_t opcode, client::ByteView payload);
-  void SendRaw(client::ByteView bytes);
+  void Send(std::int16_t opcode, ByteView payload);
+  void SendRaw(ByteView bytes);
   // The next packet; nothing when the connection closed or none came in time.
   std::optional<client::Packet> NextPacket(std::chrono::milliseconds timeout);
   // Pings and reads up to the answer; true when it came and was right.
@@ -81,7 +81,7 @@ class HostileClients {
   bool ChatWithoutReading(int maxLines);
 
  private:
-  client::Bytes RandomBytes(std::size_t count);
+  Bytes RandomBytes(std::size_t count);
 
   std::uint16_t port_;
   std::uint32_t nextSeed_ = 1;

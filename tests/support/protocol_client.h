@@ -4,14 +4,13 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
-#include <cstring>
 #include <initializer_list>
 #include <string_view>
 #include <vector>
 
 #include "bytes.h"
+#include "handshake.h"
 #include "kelvane.hpp"
 
 namespace quorvane::testing {
@@ -34,9 +33,6 @@ inline Bytes Join(std::initializer_list<ByteView> parts) {
 
 class ProtocolClient {
  public:
-  static constexpr std::array<std::uint8_t, 6> kHelloPrefix{0x07, 0x08, 0x00, 0x07, 0x01, 0x01};
-  static constexpr std::array<std::uint8_t, 6> kReplyPrefix{0x07, 0x08, 0x01, 0x00, 0x00, 0x01};
-
   explicit ProtocolClient(std::uint32_t clientSeed) { state_.clientSeed = clientSeed; }
 
   // The 10-byte hello before escaping: the prefix and the shuffled seed.
@@ -61,9 +57,11 @@ class ProtocolClient {
   // is exactly the 10-byte reply; otherwise the keys are scheduled.
   bool TakeReply(ByteView wire) {
     const Bytes reply = Unescape(wire);
-    if (reply.size() != 10 || !std::equal(kReplyPrefix.begin(), kReplyPrefix.end(), reply.begin()))
+    if (reply.size() != kReplySize ||
+        !std::equal(kReplyPrefix.begin(), kReplyPrefix.end(), reply.begin()))
       return false;
-    state_.serverSeed = ::clidesh(kelvane::copyOf(ByteView(reply).subspan(6)).get());
+    state_.serverSeed =
+        ::clidesh(kelvane::copyOf(ByteView(reply).subspan(kReplyPrefix.size())).get());
     ::seedcrypt(&state_);
     return true;
   }
@@ -81,24 +79,19 @@ class ProtocolClient {
   // one waits for more. A sequence failure marks the client broken and drops
   // what is left.
   std::vector<Packet> Open(ByteView bytes) {
-    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    pending_.append(bytes);
     std::vector<Packet> packets;
     while (!pending_.empty() && !broken_) {
-      const ::CipherState before = state_;
-      std::int16_t opcode = 0;
-      const auto payload =
-          kelvane::adopt(::clidec(&opcode, kelvane::copyOf(pending_).get(), &state_));
-      if (opcode == -1) {
+      const auto opened = kelvane::openPacket(&::clidec, pending_.unread(), state_);
+      if (opened.status == kelvane::OpenedPacket::Status::kShort) break;
+      if (opened.status == kelvane::OpenedPacket::Status::kSequenceFailure) {
         broken_ = true;
         pending_.clear();
-      } else if (std::memcmp(&before, &state_, sizeof before) == 0) {
-        break;  // too short: the rest has not come yet
-      } else {
-        const auto view = kelvane::view(payload);
-        packets.push_back({opcode, Bytes(view.begin(), view.end())});
-        pending_.erase(pending_.begin(),
-                       pending_.begin() + 8 + static_cast<std::ptrdiff_t>(view.size()));
+        break;
       }
+      const ByteView body = opened.body();
+      packets.push_back({opened.opcode, Bytes(body.begin(), body.end())});
+      pending_.consume(opened.used);
     }
     return packets;
   }
@@ -110,7 +103,7 @@ class ProtocolClient {
 
  private:
   ::CipherState state_{};
-  Bytes pending_;
+  kelvane::ReceiveBuffer pending_;
   bool broken_ = false;
 };
 

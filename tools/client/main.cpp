@@ -19,6 +19,7 @@
 namespace {
 
 using namespace quorvane::client;
+using quorvane::Bytes;
 using namespace std::chrono_literals;
 
 constexpr auto kConnectTimeout = 5s;

@@ -1,4 +1,4 @@
-// Human-readable text of the packets the server sends: the opcode's name,
+// Human-readable text of the packets: the opcode's name from the opcode table,
 // the payload in hex, and the fields of the opcodes the system knows.
 #pragma once
 

@@ -1,33 +1,12 @@
 #include "packet_text.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
-#include <utility>
 
 #include "opcodes.h"
 
 namespace quorvane::client {
 namespace {
-
-constexpr std::array<std::pair<std::int16_t, std::string_view>, 16> kOpcodeNames{{
-    {opcode::kPing, "Ping"},
-    {opcode::kPong, "Pong"},
-    {opcode::kLogin, "Login"},
-    {opcode::kMove, "Move"},
-    {opcode::kMoved, "Moved"},
-    {opcode::kAppeared, "Appeared"},
-    {opcode::kPosition, "Position"},
-    {opcode::kPlace, "Place"},
-    {opcode::kItem, "Item"},
-    {opcode::kIdentity, "Identity"},
-    {opcode::kSpell, "Spell"},
-    {opcode::kStat, "Stat"},
-    {opcode::kSay, "Say"},
-    {opcode::kChatLine, "ChatLine"},
-    {opcode::kLoginStep, "LoginStep"},
-    {opcode::kLoginBegin, "LoginBegin"},
-}};
 
 constexpr std::size_t kNameBlockSize = 46;
 // The character name of a name block: bytes 1 to 17, zero bytes dropped.
@@ -143,10 +122,10 @@ std::string Fields(const Packet& packet) {
 }  // namespace
 
 std::string_view OpcodeName(std::int16_t opcode) {
-  for (const auto& [code, name] : kOpcodeNames) {
-    if (code == opcode) return name;
-  }
-  return "unknown";
+  // Sent packets are described too, and a raw one may carry a server opcode:
+  // the name is the same whichever way it goes.
+  const OpcodeInfo* info = FindOpcode(opcode);
+  return info != nullptr ? info->name : "unknown";
 }
 
 std::string Hex(ByteView bytes) {

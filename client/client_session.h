@@ -4,16 +4,13 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
-#include "kelvane.h"
+#include "bytes.h"
+#include "kelvane.hpp"
 
 namespace quorvane::client {
-
-using Bytes = std::vector<std::uint8_t>;
-using ByteView = std::span<const std::uint8_t>;
 
 struct Packet {
   std::int16_t opcode = 0;
@@ -51,7 +48,7 @@ class ClientSession {
   Phase phase_ = Phase::kAwaitingReply;
   std::string error_;
   CipherState state_{};
-  Bytes received_;
+  kelvane::ReceiveBuffer received_;
 };
 
 }  // namespace quorvane::client
