@@ -63,8 +63,7 @@ class Form1 {
     Diagnostics Report = {};
   };
 
-  Form1(Controls controls, const kelvane::Api& cipher, Generator& generator,
-        HostSettings settings);
+  Form1(Controls controls, const kelvane::Api& cipher, Generator& generator, HostSettings settings);
   Form1(const Form1&) = delete;
   Form1& operator=(const Form1&) = delete;
   ~Form1();

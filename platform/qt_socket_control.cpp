@@ -36,9 +36,8 @@ void QtSocketControl::Accept(std::int32_t requestID) {
                    [this] { RunGuarded("a data arrival", [this] { OnReadyRead(); }); });
   QObject::connect(socket_, &QTcpSocket::errorOccurred, socket_,
                    [this](QAbstractSocket::SocketError error) { OnError(error); });
-  QObject::connect(socket_, &QTcpSocket::disconnected, socket_, [this] {
-    RunGuarded("the end of a connection", [this] { OnDisconnected(); });
-  });
+  QObject::connect(socket_, &QTcpSocket::disconnected, socket_,
+                   [this] { RunGuarded("the end of a connection", [this] { OnDisconnected(); }); });
 }
 
 void QtSocketControl::Close() {

@@ -14,8 +14,9 @@ std::uint64_t FreshSeed() {
 
 HostSettings SettingsFrom(const ServerOptions& options) {
   HostSettings settings;
-  settings.dataDir = options.dataDir.isEmpty() ? std::filesystem::path(".")
-                                               : std::filesystem::path(options.dataDir.toStdString());
+  settings.dataDir = options.dataDir.isEmpty()
+                         ? std::filesystem::path(".")
+                         : std::filesystem::path(options.dataDir.toStdString());
   settings.port = options.port;
   settings.tickInterval = std::chrono::milliseconds(options.tickMs);
   settings.handshakeTimeout = options.handshakeTimeout;
@@ -45,7 +46,8 @@ Server::Sockets Server::MakeSockets(QtListener& listener) {
 
 Form1::Controls Server::ControlsFor(TextBox& log) {
   Form1::Controls controls{log, listener_, {}, clock_, ReportOnStderr};
-  for (std::size_t slot = 0; slot < kSlotCount; ++slot) controls.Sockets[slot] = sockets_[slot].get();
+  for (std::size_t slot = 0; slot < kSlotCount; ++slot)
+    controls.Sockets[slot] = sockets_[slot].get();
   return controls;
 }
 

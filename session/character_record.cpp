@@ -29,9 +29,8 @@ CharacterRecord DecodeCharacterRecord(ByteView bytes) {
 std::optional<CharacterRecord> LoadCharacter(const std::filesystem::path& dataDir,
                                              std::string_view name,
                                              const Diagnostics& diagnostics) {
-  const auto bytes =
-      ReadDataFile(dataDir / kCharacterFolder, name, kCharacterRecordSize, "character file",
-                   diagnostics);
+  const auto bytes = ReadDataFile(dataDir / kCharacterFolder, name, kCharacterRecordSize,
+                                  "character file", diagnostics);
   if (!bytes) return std::nullopt;
   return DecodeCharacterRecord(*bytes);
 }

@@ -135,8 +135,8 @@ void ServerSocket::DataArrival() {
     }
   } catch (const std::exception& failure) {
     received_.resize(kLengthSlot);
-    Report(diagnostics_, std::string("packet handler failed, rest of the arrival dropped: ") +
-                             failure.what());
+    Report(diagnostics_,
+           std::string("packet handler failed, rest of the arrival dropped: ") + failure.what());
   } catch (...) {
     received_.resize(kLengthSlot);
     Report(diagnostics_, "packet handler failed, rest of the arrival dropped");
