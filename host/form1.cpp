@@ -15,7 +15,7 @@ Form1::Form1(Controls controls, const kelvane::Api& cipher, Generator& generator
       generator_(generator),
       settings_(std::move(settings)) {
   for (std::size_t index = 0; index < kSlotCount; ++index) {
-    slots_[index] = std::make_unique<SessionSlot>(*controls.Sockets[index], cipher, generator,
+    slots_[index] = std::make_unique<SessionSlot>(controls.Sockets[index].get(), cipher, generator,
                                                   settings_.dataDir);
     WireSlot(index);
   }

@@ -57,7 +57,7 @@ class Form1 {
     TextBox& Text1;
     Listener& Winsock1;
     // One socket per slot, in slot order.
-    std::array<SocketControl*, kSlotCount> Sockets;
+    std::array<std::reference_wrapper<SocketControl>, kSlotCount> Sockets;
     Clock& Clock1;
     // Where the host and its sessions report problems; empty drops them.
     Diagnostics Report = {};

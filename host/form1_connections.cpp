@@ -1,8 +1,8 @@
 // The life of a connection as the host sees it: the session's events, the
 // handshake deadline, and the observers that hear of both.
-#include <algorithm>
 #include <charconv>
 #include <string>
+#include <vector>
 
 #include "form1.h"
 #include "session_slot.h"
@@ -49,7 +49,7 @@ void Form1::ConnectionAccepted(std::size_t index) {
 
 void Form1::HandshakeDeadline(std::size_t index) {
   SessionSlot& slot = *slots_[index];
-  if (slot.session.Phase() == kPhaseOpen) return;
+  // A socket that lost its peer without saying so only needs closing.
   if (slot.session.Stat() != SocketControl::kConnected) {
     slot.session.Closer();
     return;

@@ -29,7 +29,8 @@ Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox
     : listener_(options.listen),
       sockets_(MakeSockets(listener_)),
       generator_(FreshSeed()),
-      form_(ControlsFor(log), cipher, generator_, SettingsFrom(options)) {
+      form_(ControlsFor(log, std::make_index_sequence<kSlotCount>()), cipher, generator_,
+            SettingsFrom(options)) {
   listener_.SetConnectionRequestHandler(
       [this](std::int32_t requestID) { form_.Winsock1_ConnectionRequest(requestID); });
 }
@@ -44,11 +45,9 @@ Server::Sockets Server::MakeSockets(QtListener& listener) {
   return sockets;
 }
 
-Form1::Controls Server::ControlsFor(TextBox& log) {
-  Form1::Controls controls{log, listener_, {}, clock_, ReportOnStderr};
-  for (std::size_t slot = 0; slot < kSlotCount; ++slot)
-    controls.Sockets[slot] = sockets_[slot].get();
-  return controls;
+template <std::size_t... Slot>
+Form1::Controls Server::ControlsFor(TextBox& log, std::index_sequence<Slot...>) {
+  return Form1::Controls{log, listener_, {*sockets_[Slot]...}, clock_, ReportOnStderr};
 }
 
 }  // namespace quorvane

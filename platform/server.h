@@ -5,6 +5,7 @@
 #include <QString>
 #include <array>
 #include <memory>
+#include <utility>
 
 #include "form1.h"
 #include "generator.h"
@@ -34,7 +35,8 @@ class Server {
  private:
   using Sockets = std::array<std::unique_ptr<QtSocketControl>, kSlotCount>;
   static Sockets MakeSockets(QtListener& listener);
-  Form1::Controls ControlsFor(TextBox& log);
+  template <std::size_t... Slot>
+  Form1::Controls ControlsFor(TextBox& log, std::index_sequence<Slot...>);
 
   QtListener listener_;
   Sockets sockets_;

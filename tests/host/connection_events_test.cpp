@@ -105,7 +105,7 @@ class ConnectionEventsTest : public ::testing::Test {
     form_ = std::make_unique<Form1>(
         Form1::Controls{text_,
                         listener_,
-                        {&sockets_[0], &sockets_[1]},
+                        {sockets_[0], sockets_[1]},
                         clock_,
                         [this](std::string_view report) { reports_.emplace_back(report); }},
         LinkedApi(), generator_, settings);

@@ -33,7 +33,7 @@ const kelvane::Api& LinkedCipher() {
 class Form1Test : public ::testing::Test {
  protected:
   Form1Test()
-      : form_(Form1::Controls{text_, listener_, {&socket1_, &socket2_}, clock_}, LinkedCipher(),
+      : form_(Form1::Controls{text_, listener_, {socket1_, socket2_}, clock_}, LinkedCipher(),
               generator_, {.dataDir = "/nonexistent", .port = 4321}) {}
 
   // The client of a slot sends its hello; false when no reply came.

@@ -21,7 +21,7 @@ namespace quorvane::testing {
 class NpcHost {
  public:
   explicit NpcHost(Generator& generator)
-      : form_(Form1::Controls{text_, listener_, {&sockets_[0], &sockets_[1]}, clock_}, LinkedApi(),
+      : form_(Form1::Controls{text_, listener_, {sockets_[0], sockets_[1]}, clock_}, LinkedApi(),
               generator, {.dataDir = "/nonexistent"}) {
     form_.Form_Load();
   }
