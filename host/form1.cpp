@@ -2,47 +2,64 @@
 
 #include <utility>
 
+#include "session_slot.h"
+
 namespace quorvane {
 
 Form1::Form1(Controls controls, const kelvane::Api& cipher, Generator& generator,
-             std::filesystem::path dataDir, std::uint16_t port)
+             HostSettings settings)
     : Text1(controls.Text1),
       Winsock1(controls.Winsock1),
+      clock_(controls.Clock1),
+      report_(std::move(controls.Report)),
       generator_(generator),
-      port_(port),
-      ServerSocket1(controls.Socket1, cipher, generator, dataDir),
-      ServerSocket2(controls.Socket2, cipher, generator, std::move(dataDir)) {
-  ServerSocket1.SetAllSendHandler(
-      [this](std::int16_t id, ByteView data) { ServerSocket1_AllSend(id, data); });
-  ServerSocket2.SetAllSendHandler(
-      [this](std::int16_t id, ByteView data) { ServerSocket2_AllSend(id, data); });
+      settings_(std::move(settings)) {
+  for (std::size_t index = 0; index < kSlotCount; ++index) {
+    slots_[index] = std::make_unique<SessionSlot>(controls.Sockets[index].get(), cipher, generator,
+                                                  settings_.dataDir);
+    WireSlot(index);
+  }
+  Timer1 = clock_.CreateTimer(TimerKind::kPeriodic, "the NPC timer", [this] { Timer1_Timer(); });
 }
 
+Form1::~Form1() = default;
+
 void Form1::Form_Load() {
-  Winsock1.Bind(port_);
+  Winsock1.Bind(settings_.port);
   Winsock1.Listen();
   TimerTicks = 0;
+  Timer1->Start(settings_.tickInterval);
 }
 
 void Form1::Winsock1_ConnectionRequest(std::int32_t requestID) {
   Text1.SetSelStart(0);
   Text1.SetSelLength(0);
-  if (ServerSocket1.Stat() != SocketControl::kConnected) {
-    Log("Connected client to Server1");
-    ServerSocket1.Closer();
-    ServerSocket1.Accept(requestID);
-  } else if (ServerSocket2.Stat() != SocketControl::kConnected) {
-    Log("Connected client to Server2");
-    ServerSocket2.Closer();
-    ServerSocket2.Accept(requestID);
-  } else {
-    Log("Cannot connect more than 2 clients");
+  for (std::size_t index = 0; index < kSlotCount; ++index) {
+    ServerSocket& session = slots_[index]->session;
+    if (session.Stat() == SocketControl::kConnected) continue;
+    Log("Connected client to Server" + std::to_string(index + 1));
+    session.Closer();
+    session.Accept(requestID);
+    ConnectionAccepted(index);
+    return;
+  }
+  Log("Cannot connect more than " + std::to_string(kSlotCount) + " clients");
+  Publish([](ConnectionObserver& observer) { observer.ConnectionRefused(); });
+}
+
+void Form1::RelayFrom(std::size_t slot, std::int16_t id, ByteView data) {
+  for (std::size_t index = 0; index < kSlotCount; ++index) {
+    if (index != slot) slots_[index]->session.SendData(id, data);
   }
 }
 
-void Form1::ServerSocket1_AllSend(std::int16_t id, ByteView data) { ServerSocket2.SendData(id, data); }
+void Form1::Broadcast(std::int16_t id, ByteView data) {
+  for (std::size_t index = kSlotCount; index-- > 0;) slots_[index]->session.SendData(id, data);
+}
 
-void Form1::ServerSocket2_AllSend(std::int16_t id, ByteView data) { ServerSocket1.SendData(id, data); }
+ServerSocket& Form1::Slot(std::size_t index) {
+  return slots_.at(index)->session;
+}
 
 void Form1::Log(std::string_view message) {
   std::string line(message);

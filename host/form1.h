@@ -1,14 +1,23 @@
-// The host: start-up, the listener and the two session slots, the relay
-// between them, the log, and the server's own NPCs.
+// The host: start-up, the listener and the session slots, the relay between
+// them, the log, the server's own NPCs, and the policy over connections (the
+// handshake deadline). It publishes what happens to its connections to
+// observers.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bytes.h"
+#include "clock.h"
+#include "connection_observer.h"
+#include "diagnostics.h"
 #include "generator.h"
 #include "kelvane.hpp"
 #include "listener.h"
@@ -19,6 +28,19 @@
 namespace quorvane {
 
 inline constexpr std::uint16_t kDefaultPort = 10217;
+// Players served at once, one per slot.
+inline constexpr std::size_t kSlotCount = 2;
+
+struct HostSettings {
+  // The folder holding characters/ and items/.
+  std::filesystem::path dataDir;
+  std::uint16_t port = kDefaultPort;
+  // Interval of Timer1, which drives the NPCs.
+  std::chrono::milliseconds tickInterval{5000};
+  // A connection still without a finished handshake after this long is
+  // closed and its slot freed; one past it is never closed for being quiet.
+  std::chrono::milliseconds handshakeTimeout{30000};
+};
 
 struct NpcRecord {
   std::string Name;  // empty for a free entry
@@ -34,43 +56,69 @@ class Form1 {
   struct Controls {
     TextBox& Text1;
     Listener& Winsock1;
-    SocketControl& Socket1;
-    SocketControl& Socket2;
+    // One socket per slot, in slot order.
+    std::array<std::reference_wrapper<SocketControl>, kSlotCount> Sockets;
+    Clock& Clock1;
+    // Where the host and its sessions report problems; empty drops them.
+    Diagnostics Report = {};
   };
 
-  Form1(Controls controls, const kelvane::Api& cipher, Generator& generator,
-        std::filesystem::path dataDir, std::uint16_t port = kDefaultPort);
+  Form1(Controls controls, const kelvane::Api& cipher, Generator& generator, HostSettings settings);
   Form1(const Form1&) = delete;
   Form1& operator=(const Form1&) = delete;
+  ~Form1();
 
-  // Binds and listens; throws std::runtime_error when it cannot.
+  // Binds and listens, then starts Timer1; throws std::runtime_error when it
+  // cannot listen.
   void Form_Load();
   void Winsock1_ConnectionRequest(std::int32_t requestID);
   void Timer1_Timer();
 
-  // The relay: each passes a packet to the other slot's SendData.
-  void ServerSocket1_AllSend(std::int16_t id, ByteView data);
-  void ServerSocket2_AllSend(std::int16_t id, ByteView data);
+  // The relay: whatever a slot's session raises through AllSend goes to the
+  // SendData of every other slot.
+  void RelayFrom(std::size_t slot, std::int16_t id, ByteView data);
+  void ServerSocket1_AllSend(std::int16_t id, ByteView data) { RelayFrom(0, id, data); }
+  void ServerSocket2_AllSend(std::int16_t id, ByteView data) { RelayFrom(1, id, data); }
+  // One packet to every slot's SendData, the last slot first: slot 2's
+  // player, then slot 1's, the order in which the two relay handlers reached
+  // them.
+  void Broadcast(std::int16_t id, ByteView data);
 
   std::int16_t Rand(std::int16_t Low, std::int16_t High);
 
-  ServerSocket& Slot1() { return ServerSocket1; }
-  ServerSocket& Slot2() { return ServerSocket2; }
+  // The session of slot `index`, counted from 0.
+  ServerSocket& Slot(std::size_t index);
   const NpcRecord& Npc(std::size_t index) const { return Npcs[index]; }
   std::int16_t Ticks() const { return TimerTicks; }
 
+  // `observer` hears of every connection event from now on, until removed;
+  // it must outlive its subscription.
+  void AddObserver(ConnectionObserver& observer);
+  void RemoveObserver(ConnectionObserver& observer);
+
  private:
+  struct SessionSlot;
+
   void SpawnNpcs();
   void MoveNpcs();
   // Inserts message + CR LF at the top of the log.
   void Log(std::string_view message);
 
+  void WireSlot(std::size_t index);
+  void ConnectionAccepted(std::size_t index);
+  void HandshakeDeadline(std::size_t index);
+  void ConnectionClosed(std::size_t index, CloseReason reason);
+  void Publish(const std::function<void(ConnectionObserver&)>& notify);
+
   TextBox& Text1;
   Listener& Winsock1;
+  Clock& clock_;
+  Diagnostics report_;
   Generator& generator_;
-  std::uint16_t port_;
-  ServerSocket ServerSocket1;
-  ServerSocket ServerSocket2;
+  HostSettings settings_;
+  std::array<std::unique_ptr<SessionSlot>, kSlotCount> slots_;
+  std::unique_ptr<Timer> Timer1;
+  std::vector<ConnectionObserver*> observers_;
 
   std::array<NpcRecord, kNpcTableSize> Npcs{};
   std::int16_t TimerTicks = 0;

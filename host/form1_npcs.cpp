@@ -1,12 +1,12 @@
 // The server's own characters: the timer spawns two of them, then turns each
-// one random step per tick and announces it to both players.
+// one random step per tick and announces it to every player.
 #include <algorithm>
 #include <cmath>
 #include <string>
 
 #include "form1.h"
 #include "opcodes.h"
-#include "utils.h"
+#include "wire_fields.h"
 
 namespace quorvane {
 namespace {
@@ -87,8 +87,7 @@ void Form1::SpawnNpcs() {
   Log("added " + npc.Name + " " + std::to_string(npc.X) + " " + std::to_string(npc.Y));
 
   const Bytes payload = Announcement(npc, kSpawnPayloadSize);
-  ServerSocket1_AllSend(opcode::kAppeared, payload);
-  ServerSocket2_AllSend(opcode::kAppeared, payload);
+  Broadcast(opcode::kAppeared, payload);
 }
 
 void Form1::MoveNpcs() {
@@ -110,8 +109,7 @@ void Form1::MoveNpcs() {
     Bytes payload = Announcement(npc, kMovePayloadSize);
     npc.Dir = DirOfStep(dx, dy);
     payload[kNewDirOffset] = static_cast<std::uint8_t>(npc.Dir);
-    ServerSocket1_AllSend(opcode::kMoved, payload);
-    ServerSocket2_AllSend(opcode::kMoved, payload);
+    Broadcast(opcode::kMoved, payload);
   }
 }
 

@@ -1,26 +1,30 @@
 #include "qt_socket_control.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "guarded.h"
 #include "socket_options.h"
+#include "stderr_report.h"
 
 namespace quorvane {
 
-QtSocketControl::QtSocketControl(QtListener& listener, ConnectionLimits limits)
-    : listener_(listener), limits_(limits) {
-  handshakeDeadline_.setSingleShot(true);
-  QObject::connect(&handshakeDeadline_, &QTimer::timeout, &handshakeDeadline_, [this] {
-    RunGuarded("the handshake deadline", [this] { OnHandshakeDeadline(); });
-  });
+QtSocketControl::QtSocketControl(QtListener& listener, std::size_t sendBound)
+    : listener_(listener), sendBound_(sendBound) {}
+
+// The handlers' owner may be gone already; the connection goes unreported.
+QtSocketControl::~QtSocketControl() {
+  onArrival_ = nullptr;
+  onClosed_ = nullptr;
+  Close();
 }
 
 void QtSocketControl::Accept(std::int32_t requestID) {
   Close();
   socket_ = listener_.Take(requestID, owner_);
   if (socket_ == nullptr) return;
+  live_ = socket_->state() == QAbstractSocket::ConnectedState;
   failed_ = false;
+  endReason_ = CloseReason::kPeerClosed;
   // A login is some forty small packets; none may wait for Nagle's algorithm.
   socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
   EnableKeepAlive(*socket_);
@@ -31,21 +35,17 @@ void QtSocketControl::Accept(std::int32_t requestID) {
   QObject::connect(socket_, &QTcpSocket::readyRead, socket_,
                    [this] { RunGuarded("a data arrival", [this] { OnReadyRead(); }); });
   QObject::connect(socket_, &QTcpSocket::errorOccurred, socket_,
-                   [this](QAbstractSocket::SocketError error) {
-                     if (error != QAbstractSocket::RemoteHostClosedError) failed_ = true;
-                   });
-  if (handshakeDone_) handshakeDeadline_.start(limits_.handshakeTimeout);
+                   [this](QAbstractSocket::SocketError error) { OnError(error); });
+  QObject::connect(socket_, &QTcpSocket::disconnected, socket_,
+                   [this] { RunGuarded("the end of a connection", [this] { OnDisconnected(); }); });
 }
 
 void QtSocketControl::Close() {
-  handshakeDeadline_.stop();
-  arrived_.clear();
-  QTcpSocket* socket = std::exchange(socket_, nullptr);
-  if (socket == nullptr) return;
-  socket->disconnect();
-  socket->abort();
-  // Close may run inside one of this socket's own signals.
-  socket->deleteLater();
+  End(CloseReason::kClosedByUs, false);
+}
+
+void QtSocketControl::Reset() {
+  End(CloseReason::kClosedByUs, true);
 }
 
 std::int16_t QtSocketControl::State() const {
@@ -69,6 +69,11 @@ std::int16_t QtSocketControl::State() const {
   return kClosed;
 }
 
+std::string QtSocketControl::PeerAddress() const {
+  if (socket_ == nullptr || socket_->peerAddress().isNull()) return {};
+  return FormatEndpoint(socket_->peerAddress(), socket_->peerPort()).toStdString();
+}
+
 void QtSocketControl::GetData(Bytes& into) {
   Drain();
   into.insert(into.end(), arrived_.begin(), arrived_.end());
@@ -78,18 +83,24 @@ void QtSocketControl::GetData(Bytes& into) {
 void QtSocketControl::SendData(ByteView bytes) {
   if (socket_ == nullptr || socket_->state() != QAbstractSocket::ConnectedState) return;
   socket_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-  if (socket_->bytesToWrite() > limits_.writeQueueLimit) {
-    CloseBecause("its peer is not reading: over " + QString::number(limits_.writeQueueLimit) +
-                 " bytes wait to be sent");
+  if (PendingBytes() > sendBound_) {
+    ReportOnStderr("closing the connection from " + PeerAddress() +
+                   ": its peer is not reading: over " + std::to_string(sendBound_) +
+                   " bytes wait to be sent");
+    End(CloseReason::kSendBound, true);
   }
+}
+
+std::size_t QtSocketControl::PendingBytes() const {
+  return socket_ == nullptr ? 0 : static_cast<std::size_t>(socket_->bytesToWrite());
 }
 
 void QtSocketControl::SetDataArrivalHandler(std::function<void()> handler) {
   onArrival_ = std::move(handler);
 }
 
-void QtSocketControl::SetHandshakeDone(std::function<bool()> done) {
-  handshakeDone_ = std::move(done);
+void QtSocketControl::SetClosedHandler(ClosedHandler handler) {
+  onClosed_ = std::move(handler);
 }
 
 void QtSocketControl::Drain() {
@@ -105,24 +116,39 @@ void QtSocketControl::OnReadyRead() {
   if (!arrived_.empty() && onArrival_) onArrival_();
 }
 
-void QtSocketControl::OnHandshakeDeadline() {
-  if (socket_ == nullptr || !handshakeDone_ || handshakeDone_()) return;
-  if (socket_->state() != QAbstractSocket::ConnectedState) {
-    Close();
-    return;
+// Comes before the disconnection it causes.
+void QtSocketControl::OnError(QAbstractSocket::SocketError error) {
+  switch (error) {
+    case QAbstractSocket::RemoteHostClosedError:
+      endReason_ = CloseReason::kPeerClosed;
+      return;
+    case QAbstractSocket::SocketTimeoutError:
+      endReason_ = CloseReason::kTimedOut;
+      break;
+    default:
+      endReason_ = CloseReason::kReset;
+      break;
   }
-  CloseBecause("no handshake within " +
-               QString::number(static_cast<double>(limits_.handshakeTimeout.count()) / 1000) +
-               " s");
+  failed_ = true;
 }
 
-void QtSocketControl::CloseBecause(const QString& reason) {
-  const QString peer = FormatEndpoint(socket_->peerAddress(), socket_->peerPort());
-  std::fprintf(stderr, "quorvane: closing the connection from %s: %s\n", qPrintable(peer),
-               qPrintable(reason));
-  std::fflush(stderr);
-  ResetOnClose(*socket_);
-  Close();
+// The socket stays, unconnected, until the next Close or Accept: it may not be
+// deleted inside its own signal, and State() keeps telling how it ended.
+void QtSocketControl::OnDisconnected() {
+  if (!std::exchange(live_, false)) return;
+  if (onClosed_) onClosed_(endReason_);
+}
+
+void QtSocketControl::End(CloseReason reason, bool reset) {
+  arrived_.clear();
+  QTcpSocket* socket = std::exchange(socket_, nullptr);
+  if (socket == nullptr) return;
+  if (reset) ResetOnClose(*socket);
+  socket->disconnect();
+  socket->abort();
+  // This may run inside one of the socket's own signals.
+  socket->deleteLater();
+  if (std::exchange(live_, false) && onClosed_) onClosed_(reason);
 }
 
 }  // namespace quorvane

@@ -1,31 +1,22 @@
 // A session's connected socket on Qt. It takes its connection over from the
-// listener by request id and reads every arrived byte on each readyRead, so
-// nothing is left waiting for a notification that will not come again.
+// listener by request id, reads every arrived byte on each readyRead, so
+// nothing is left waiting for a notification that will not come again, and
+// says when the connection ends and why. The state codes and the send bound
+// it enforces are the socket control's (socket_control.h).
 //
 // With only two slots, one bad peer must not hold a slot or the server's
-// memory: a connection that does not finish its handshake in time, or whose
-// peer stops reading while bytes pile up for it, is closed, which frees the
-// slot; Qt reads at most one largest packet ahead of the session; and
-// keepalive ends connections whose peer has vanished.
-//
-// State codes:
-//   0 closed (no connection, or the connection has ended normally)
-//   1 bound
-//   2 listening
-//   4 looking up the host
-//   6 connecting
-//   7 connected
-//   8 closing (the peer or this side is shutting the connection down)
-//   9 error (the connection ended with a socket error other than the peer
-//     closing it)
+// memory: a connection whose peer stops reading while bytes pile up for it
+// is reset; Qt reads at most one largest packet ahead of the session; and
+// keepalive ends connections whose peer has vanished. Deadlines are the
+// host's.
 #pragma once
 
 #include <QObject>
 #include <QTcpSocket>
-#include <QTimer>
-#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "qt_listener.h"
 #include "socket_control.h"
@@ -35,59 +26,49 @@ namespace quorvane {
 // A whole sealed packet at its largest: 8 header bytes and 65,535 payload bytes.
 inline constexpr qint64 kLargestPacket = 8 + 65535;
 
-struct ConnectionLimits {
-  // Time a new connection has to finish its handshake.
-  std::chrono::milliseconds handshakeTimeout{30000};
-  // Bytes that may wait in Qt's send buffer for a peer that does not read;
-  // the kernel's own socket buffers come on top of it.
-  qint64 writeQueueLimit = 4 * 1024 * 1024;
-};
-
 class QtSocketControl final : public SocketControl {
  public:
-  static constexpr std::int16_t kClosed = 0;
-  static constexpr std::int16_t kBound = 1;
-  static constexpr std::int16_t kListening = 2;
-  static constexpr std::int16_t kLookingUp = 4;
-  static constexpr std::int16_t kConnecting = 6;
-  static constexpr std::int16_t kClosing = 8;
-  static constexpr std::int16_t kError = 9;
-
-  explicit QtSocketControl(QtListener& listener, ConnectionLimits limits = {});
+  explicit QtSocketControl(QtListener& listener, std::size_t sendBound = kSendBound);
   QtSocketControl(const QtSocketControl&) = delete;
   QtSocketControl& operator=(const QtSocketControl&) = delete;
+  ~QtSocketControl() override;
 
   void Accept(std::int32_t requestID) override;
   void Close() override;
+  void Reset() override;
   std::int16_t State() const override;
+  std::string PeerAddress() const override;
   void GetData(Bytes& into) override;
+  // A write that takes the bytes waiting over the send bound resets the
+  // connection and says so on standard error.
   void SendData(ByteView bytes) override;
+  std::size_t PendingBytes() const override;
   void SetDataArrivalHandler(std::function<void()> handler) override;
-
-  // How to learn that the session on this socket has finished its handshake.
-  // Once set, each accepted connection that has not finished it when the
-  // handshake timeout runs out is closed. A session past it is never closed
-  // for being quiet.
-  void SetHandshakeDone(std::function<bool()> done);
+  // Qt reports a reset met while reading as the peer closing.
+  void SetClosedHandler(ClosedHandler handler) override;
 
  private:
   // Moves everything Qt has read into arrived_.
   void Drain();
   void OnReadyRead();
-  void OnHandshakeDeadline();
-  // Says on standard error why the connection is closed, then closes it.
-  void CloseBecause(const QString& reason);
+  void OnError(QAbstractSocket::SocketError error);
+  void OnDisconnected();
+  // Lets go of the socket at once (with a reset when `reset`), then reports
+  // `reason` if the connection was still live.
+  void End(CloseReason reason, bool reset);
 
   QtListener& listener_;
-  ConnectionLimits limits_;
+  std::size_t sendBound_;
   // Qt parent of the sockets this control has held; deletes any left at the end.
   QObject owner_;
   QTcpSocket* socket_ = nullptr;
+  // Connected, and its end not reported yet.
+  bool live_ = false;
   bool failed_ = false;
+  CloseReason endReason_ = CloseReason::kPeerClosed;
   Bytes arrived_;
   std::function<void()> onArrival_;
-  std::function<bool()> handshakeDone_;
-  QTimer handshakeDeadline_;
+  ClosedHandler onClosed_;
 };
 
 }  // namespace quorvane

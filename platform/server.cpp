@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "guarded.h"
+#include "stderr_report.h"
 
 namespace quorvane {
 namespace {
@@ -12,38 +12,42 @@ std::uint64_t FreshSeed() {
   return (static_cast<std::uint64_t>(device()) << 32) ^ device() ^ Generator::SystemClock();
 }
 
-ConnectionLimits LimitsFrom(const ServerOptions& options) {
-  ConnectionLimits limits;
-  limits.handshakeTimeout = options.handshakeTimeout;
-  return limits;
-}
-
-std::filesystem::path DataFolder(const QString& option) {
-  return option.isEmpty() ? std::filesystem::path(".")
-                          : std::filesystem::path(option.toStdString());
+HostSettings SettingsFrom(const ServerOptions& options) {
+  HostSettings settings;
+  settings.dataDir = options.dataDir.isEmpty()
+                         ? std::filesystem::path(".")
+                         : std::filesystem::path(options.dataDir.toStdString());
+  settings.port = options.port;
+  settings.tickInterval = std::chrono::milliseconds(options.tickMs);
+  settings.handshakeTimeout = options.handshakeTimeout;
+  return settings;
 }
 
 }  // namespace
 
 Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox& log)
     : listener_(options.listen),
-      socket1_(listener_, LimitsFrom(options)),
-      socket2_(listener_, LimitsFrom(options)),
+      sockets_(MakeSockets(listener_)),
       generator_(FreshSeed()),
-      form_(Form1::Controls{log, listener_, socket1_, socket2_}, cipher, generator_,
-            DataFolder(options.dataDir), options.port) {
+      form_(ControlsFor(log, std::make_index_sequence<kSlotCount>()), cipher, generator_,
+            SettingsFrom(options)) {
   listener_.SetConnectionRequestHandler(
       [this](std::int32_t requestID) { form_.Winsock1_ConnectionRequest(requestID); });
-  socket1_.SetHandshakeDone([this] { return form_.Slot1().Phase() == kPhaseOpen; });
-  socket2_.SetHandshakeDone([this] { return form_.Slot2().Phase() == kPhaseOpen; });
-  timer1_.setInterval(options.tickMs);
-  QObject::connect(&timer1_, &QTimer::timeout, &timer1_,
-                   [this] { RunGuarded("the NPC timer", [this] { form_.Timer1_Timer(); }); });
 }
 
 void Server::Start() {
   form_.Form_Load();
-  timer1_.start();
+}
+
+Server::Sockets Server::MakeSockets(QtListener& listener) {
+  Sockets sockets;
+  for (auto& socket : sockets) socket = std::make_unique<QtSocketControl>(listener, kSendBound);
+  return sockets;
+}
+
+template <std::size_t... Slot>
+Form1::Controls Server::ControlsFor(TextBox& log, std::index_sequence<Slot...>) {
+  return Form1::Controls{log, listener_, {*sockets_[Slot]...}, clock_, ReportOnStderr};
 }
 
 }  // namespace quorvane

@@ -1,13 +1,16 @@
-// The program's parts put together: Form1 with its listener, its two slots'
-// sockets and its timer on Qt, and a log box chosen by the caller.
+// The program's parts put together: Form1 with its listener, its slots'
+// sockets and its clock on Qt, and a log box chosen by the caller.
 #pragma once
 
 #include <QString>
-#include <QTimer>
+#include <array>
+#include <memory>
+#include <utility>
 
 #include "form1.h"
 #include "generator.h"
 #include "kelvane.hpp"
+#include "qt_clock.h"
 #include "qt_listener.h"
 #include "qt_socket_control.h"
 #include "server_options.h"
@@ -22,20 +25,24 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Loads the form (bind and listen) and starts Timer1. Throws
-  // std::runtime_error "cannot listen on ADDR:PORT: reason".
+  // Loads the form: bind, listen, start Timer1. Throws std::runtime_error
+  // "cannot listen on ADDR:PORT: reason".
   void Start();
 
   // "ADDR:PORT" being listened on.
   QString Endpoint() const { return listener_.Endpoint(); }
 
  private:
+  using Sockets = std::array<std::unique_ptr<QtSocketControl>, kSlotCount>;
+  static Sockets MakeSockets(QtListener& listener);
+  template <std::size_t... Slot>
+  Form1::Controls ControlsFor(TextBox& log, std::index_sequence<Slot...>);
+
   QtListener listener_;
-  QtSocketControl socket1_;
-  QtSocketControl socket2_;
+  Sockets sockets_;
+  QtClock clock_;
   Generator generator_;
   Form1 form_;
-  QTimer timer1_;
 };
 
 }  // namespace quorvane

@@ -9,11 +9,14 @@
 #include <string_view>
 
 #include "bytes.h"
+#include "diagnostics.h"
 
 namespace quorvane {
 
+inline constexpr std::size_t kCharacterNameWidth = 18;
+
 struct CharacterRecord {
-  std::array<std::uint8_t, 18> Name{};  // code-page text, never interpreted
+  std::array<std::uint8_t, kCharacterNameWidth> Name{};  // code-page text, never interpreted
   std::int16_t Level = 0;
   std::uint8_t Class = 0;
   std::uint8_t Extra1 = 0;
@@ -44,11 +47,14 @@ struct CharacterRecord {
 inline constexpr std::size_t kCharacterRecordSize = 93;
 inline constexpr std::size_t kCharacterSlotSize = 116;
 
-// Decodes the first 93 bytes of `bytes`; bytes missing at the end read as zero.
+// Decodes the first 93 bytes of `bytes` field by field (character_fields.h);
+// bytes missing at the end read as zero.
 CharacterRecord DecodeCharacterRecord(ByteView bytes);
 // The record of the character file `name` in `dataDir`/characters, or nothing
-// when there is no such readable file (see data_files.h for the lookup).
+// when there is no such readable file (see data_files.h for the lookup; an
+// unreadable file goes to `diagnostics`).
 std::optional<CharacterRecord> LoadCharacter(const std::filesystem::path& dataDir,
-                                             std::string_view name);
+                                             std::string_view name,
+                                             const Diagnostics& diagnostics = {});
 
 }  // namespace quorvane

@@ -1,6 +1,10 @@
 #include "data_files.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -33,7 +37,18 @@ bool IsRegularFile(const std::filesystem::path& path) {
   return std::filesystem::is_regular_file(path, error);
 }
 
+constexpr std::size_t kFileNameOffset = 1;
+constexpr std::size_t kFileNameSize = 16;
+
 }  // namespace
+
+std::string CharacterFileName(ByteView nameField) {
+  std::string name;
+  for (const std::uint8_t byte : nameField.subspan(kFileNameOffset, kFileNameSize)) {
+    if (byte != 0x00) name.push_back(static_cast<char>(byte));
+  }
+  return name;
+}
 
 std::optional<std::filesystem::path> FindDataFile(const std::filesystem::path& folder,
                                                   std::string_view name) {
@@ -56,6 +71,30 @@ std::optional<std::filesystem::path> FindDataFile(const std::filesystem::path& f
     found = it->path();
   }
   return found;
+}
+
+std::optional<Bytes> ReadDataFile(const std::filesystem::path& folder, std::string_view name,
+                                  std::size_t limit, std::string_view kind,
+                                  const Diagnostics& diagnostics) {
+  const auto path = FindDataFile(folder, name);
+  if (!path) return std::nullopt;
+
+  std::ifstream file(*path, std::ios::binary);
+  Bytes bytes(limit);
+  if (file) {
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  // A short file sets eofbit and failbit; badbit, or no stream at all, means
+  // the file could not be read.
+  if (!file.is_open() || file.bad()) {
+    const char* reason = std::strerror(errno);
+    std::ostringstream report;
+    report << "cannot read " << kind << ' ' << *path << ": " << reason;
+    Report(diagnostics, report.str());
+    return std::nullopt;
+  }
+  bytes.resize(static_cast<std::size_t>(file.gcount()));
+  return bytes;
 }
 
 }  // namespace quorvane

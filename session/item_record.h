@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
 #include "bytes.h"
+#include "diagnostics.h"
 
 namespace quorvane {
 
@@ -28,17 +28,14 @@ inline constexpr std::size_t kItemRecordSize = 8;
 // Records past this number are never read.
 inline constexpr std::size_t kItemRecordsRead = 16;
 
-// The file name of the character a login name block selects, for both its
-// character and its item file: bytes 2 to 17 of the block with every 00 byte
-// removed; blanks and all other bytes stay.
-std::string CharacterFileName(ByteView nameField);
-
 // Decodes the first 8 bytes of `bytes`, which must hold at least that many.
 ItemRecord DecodeItemRecord(ByteView bytes);
 // The whole records among the first 16 of the item file `name` in
 // `dataDir`/items (a record cut off by the end of the file is not one), or
-// nothing when there is no such readable file (see data_files.h).
+// nothing when there is no such readable file (see data_files.h; an
+// unreadable file goes to `diagnostics`).
 std::optional<std::vector<ItemRecord>> LoadItems(const std::filesystem::path& dataDir,
-                                                 std::string_view name);
+                                                 std::string_view name,
+                                                 const Diagnostics& diagnostics = {});
 
 }  // namespace quorvane

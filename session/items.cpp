@@ -2,10 +2,11 @@
 // records of the character's item file, one packet each.
 #include <cstdint>
 
+#include "data_files.h"
 #include "item_record.h"
 #include "opcodes.h"
 #include "server_socket.h"
-#include "utils.h"
+#include "wire_fields.h"
 
 namespace quorvane {
 namespace {
@@ -33,7 +34,7 @@ Bytes ItemPayload(const ItemRecord& item) {
 void ServerSocket::SendItems() {
   if (!Ready()) return;
   for (const auto& item : kFixedItems) SendSealed(opcode::kItem, ItemPayload(item));
-  const auto records = LoadItems(dataDir_, CharacterFileName(NameField));
+  const auto records = LoadItems(dataDir_, CharacterFileName(NameField), diagnostics_);
   if (!records) return;
   for (const auto& item : *records) {
     if (item.Count > 0) SendSealed(opcode::kItem, ItemPayload(item));

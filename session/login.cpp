@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
-#include "item_record.h"
+#include "data_files.h"
 #include "opcodes.h"
 #include "server_socket.h"
-#include "utils.h"
+#include "wire_fields.h"
 
 namespace quorvane {
 namespace {
@@ -44,9 +45,9 @@ void ServerSocket::Login(ByteView payload) {
   std::copy(block.begin(), block.end(), NameField.begin());
   NameField[kMarkOffset] = kMark;
 
-  if (auto loaded = LoadCharacter(dataDir_, CharacterFileName(NameField))) {
-    CharacterRecord = *loaded;
-  }
+  const std::string fileName = CharacterFileName(NameField);
+  const auto loaded = LoadCharacter(dataDir_, fileName, diagnostics_);
+  if (loaded) CharacterRecord = *loaded;
   const Bytes position = PositionOf(CharacterRecord);
 
   SendSealed(opcode::kIdentity, NameField);
@@ -68,6 +69,7 @@ void ServerSocket::Login(ByteView payload) {
   RaiseAllSend(opcode::kAppeared, announcement);
 
   SendSealed(opcode::kChatLine, BytesOf(kWelcome));
+  if (loggedIn_) loggedIn_(fileName, loaded.has_value());
 }
 
 }  // namespace quorvane

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <iostream>
 #include <limits>
 #include <utility>
 
@@ -47,6 +46,15 @@ ServerSocket::ServerSocket(SocketControl& socket, const kelvane::Api& cipher, Ge
       dataDir_(std::move(dataDir)),
       received_(kLengthSlot) {
   socket_.SetDataArrivalHandler([this] { DataArrival(); });
+  socket_.SetClosedHandler([this](CloseReason reason) {
+    if (closed_) closed_(reason);
+  });
+}
+
+// The socket may outlive its session.
+ServerSocket::~ServerSocket() {
+  socket_.SetDataArrivalHandler({});
+  socket_.SetClosedHandler({});
 }
 
 void ServerSocket::Closer() {
@@ -93,6 +101,22 @@ void ServerSocket::SetAllSendHandler(AllSendHandler handler) {
   allSend_ = std::move(handler);
 }
 
+void ServerSocket::SetHandshakeDoneHandler(HandshakeDoneHandler handler) {
+  handshakeDone_ = std::move(handler);
+}
+
+void ServerSocket::SetLoggedInHandler(LoggedInHandler handler) {
+  loggedIn_ = std::move(handler);
+}
+
+void ServerSocket::SetClosedHandler(ClosedHandler handler) {
+  closed_ = std::move(handler);
+}
+
+void ServerSocket::SetDiagnostics(Diagnostics diagnostics) {
+  diagnostics_ = std::move(diagnostics);
+}
+
 void ServerSocket::DataArrival() {
   socket_.GetData(received_);
   try {
@@ -109,11 +133,11 @@ void ServerSocket::DataArrival() {
     }
   } catch (const std::exception& failure) {
     received_.resize(kLengthSlot);
-    std::cerr << "quorvane: packet handler failed, rest of the arrival dropped: " << failure.what()
-              << '\n';
+    Report(diagnostics_,
+           std::string("packet handler failed, rest of the arrival dropped: ") + failure.what());
   } catch (...) {
     received_.resize(kLengthSlot);
-    std::cerr << "quorvane: packet handler failed, rest of the arrival dropped\n";
+    Report(diagnostics_, "packet handler failed, rest of the arrival dropped");
   }
 }
 
@@ -148,6 +172,7 @@ void ServerSocket::Handshake() {
   const auto escaped = kelvane::adopt(cipher_.encode(argument_.fill(reply)));
   socket_.SendData(kelvane::view(escaped));
   SessionPhase = kPhaseOpen;
+  if (handshakeDone_) handshakeDone_();
 }
 
 // Each packet is opened where it lies in the buffer: the 4 bytes before it

@@ -1,7 +1,8 @@
 // One player's session: its connection, the handshake that builds its
 // CipherState, the receive loop, the opcode dispatch and every packet the
 // server sends to that player. Free of I/O: it talks to its socket through
-// SocketControl and to the cipher through the loaded Kelvane exports.
+// SocketControl and to the cipher through the loaded Kelvane exports, and
+// tells its host what happens through events.
 #pragma once
 
 #include <array>
@@ -10,9 +11,11 @@
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
+#include <string_view>
 
 #include "bytes.h"
 #include "character_record.h"
+#include "diagnostics.h"
 #include "generator.h"
 #include "kelvane.hpp"
 #include "socket_control.h"
@@ -38,11 +41,20 @@ class ServerSocket {
  public:
   // The event through which a session hands a packet to the other player.
   using AllSendHandler = std::function<void(std::int16_t id, ByteView data)>;
+  // The hello was answered: the session is open for packets.
+  using HandshakeDoneHandler = std::function<void()>;
+  // A login went through to its welcome line. `fileName` is the character
+  // file name the name block selected; `characterFound` is false when no
+  // readable character file had that name and the record stayed as it was.
+  using LoggedInHandler = std::function<void(std::string_view fileName, bool characterFound)>;
+  // The connection ended, whichever way (see SocketControl).
+  using ClosedHandler = SocketControl::ClosedHandler;
 
   ServerSocket(SocketControl& socket, const kelvane::Api& cipher, Generator& generator,
                std::filesystem::path dataDir);
   ServerSocket(const ServerSocket&) = delete;
   ServerSocket& operator=(const ServerSocket&) = delete;
+  ~ServerSocket();
 
   void Closer();
   void Accept(std::int32_t requestID);
@@ -56,6 +68,11 @@ class ServerSocket {
   void SendSpells();
 
   void SetAllSendHandler(AllSendHandler handler);
+  void SetHandshakeDoneHandler(HandshakeDoneHandler handler);
+  void SetLoggedInHandler(LoggedInHandler handler);
+  void SetClosedHandler(ClosedHandler handler);
+  // Where unreadable data files and failed handlers are reported.
+  void SetDiagnostics(Diagnostics diagnostics);
 
   // Read-only views for the host and for tests.
   std::int16_t Phase() const { return SessionPhase; }
@@ -85,6 +102,10 @@ class ServerSocket {
   Generator& generator_;
   std::filesystem::path dataDir_;
   AllSendHandler allSend_;
+  HandshakeDoneHandler handshakeDone_;
+  LoggedInHandler loggedIn_;
+  ClosedHandler closed_;
+  Diagnostics diagnostics_;
 
   std::int16_t SessionPhase = kPhaseIdle;
   ::CipherState CipherState{};

@@ -6,7 +6,7 @@
 
 #include "opcodes.h"
 #include "server_socket.h"
-#include "utils.h"
+#include "wire_fields.h"
 
 namespace quorvane {
 namespace {

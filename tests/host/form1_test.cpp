@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "client_session.h"
+#include "fake_clock.h"
 #include "host_fakes.h"
 #include "packet_text.h"
 #include "recording_socket.h"
@@ -32,8 +33,8 @@ const kelvane::Api& LinkedCipher() {
 class Form1Test : public ::testing::Test {
  protected:
   Form1Test()
-      : form_(Form1::Controls{text_, listener_, socket1_, socket2_}, LinkedCipher(), generator_,
-              "/nonexistent", 4321) {}
+      : form_(Form1::Controls{text_, listener_, {socket1_, socket2_}, clock_}, LinkedCipher(),
+              generator_, {.dataDir = "/nonexistent", .port = 4321}) {}
 
   // The client of a slot sends its hello; false when no reply came.
   bool Handshake(RecordingSocket& socket, std::unique_ptr<ClientSession>& client,
@@ -48,6 +49,7 @@ class Form1Test : public ::testing::Test {
   FakeListener listener_;
   RecordingSocket socket1_{text_};
   RecordingSocket socket2_{text_};
+  FakeClock clock_;
   Generator generator_{42, [] { return std::uint64_t{7}; }};
   Form1 form_;
 };
@@ -75,8 +77,8 @@ TEST_F(Form1Test, RequestsFillSlotOneThenTwoThenAreRefused) {
   // Each slot is closed, then takes its request; the log line comes first.
   EXPECT_EQ(socket1_.calls, (std::vector<Call>{{"Close", 1}, {"Accept 11", 1}}));
   EXPECT_EQ(socket2_.calls, (std::vector<Call>{{"Close", 2}, {"Accept 12", 2}}));
-  EXPECT_EQ(form_.Slot1().Phase(), kPhaseAwaitingHello);
-  EXPECT_EQ(form_.Slot2().Phase(), kPhaseAwaitingHello);
+  EXPECT_EQ(form_.Slot(0).Phase(), kPhaseAwaitingHello);
+  EXPECT_EQ(form_.Slot(1).Phase(), kPhaseAwaitingHello);
 }
 
 TEST_F(Form1Test, EveryStateButConnectedCountsAsFree) {

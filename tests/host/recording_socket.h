@@ -1,5 +1,5 @@
 // A socket control for the host tests: its state code is set by the test,
-// each Close and Accept is journaled with how many log lines stood at that
+// each Close, Reset and Accept is journaled with how many log lines stood at that
 // moment, and its bytes travel in memory.
 #pragma once
 
@@ -18,7 +18,7 @@ namespace quorvane::testing {
 class RecordingSocket : public SocketControl {
  public:
   struct Call {
-    std::string what;  // "Close" or "Accept N"
+    std::string what;  // "Close", "Reset" or "Accept N"
     std::size_t logLines;
     friend bool operator==(const Call&, const Call&) = default;
   };
@@ -31,25 +31,35 @@ class RecordingSocket : public SocketControl {
   }
   void Close() override {
     Journal("Close");
-    state = 0;
+    End(CloseReason::kClosedByUs);
+  }
+  void Reset() override {
+    Journal("Reset");
+    End(CloseReason::kClosedByUs);
   }
   std::int16_t State() const override { return state; }
+  std::string PeerAddress() const override { return state == kConnected ? peer : std::string(); }
   void GetData(Bytes& into) override {
     into.insert(into.end(), inbound_.begin(), inbound_.end());
     inbound_.clear();
   }
   void SendData(ByteView bytes) override { sent_.insert(sent_.end(), bytes.begin(), bytes.end()); }
+  std::size_t PendingBytes() const override { return sent_.size(); }
   void SetDataArrivalHandler(std::function<void()> handler) override {
     arrival_ = std::move(handler);
   }
+  void SetClosedHandler(ClosedHandler handler) override { closed_ = std::move(handler); }
 
   void Deliver(ByteView bytes) {
     inbound_.insert(inbound_.end(), bytes.begin(), bytes.end());
     if (arrival_) arrival_();
   }
+  // The connection ends for `reason`, and the end is reported.
+  void Drop(CloseReason reason) { End(reason); }
   Bytes TakeSent() { return std::exchange(sent_, {}); }
 
   std::int16_t state = 0;
+  std::string peer;
   std::vector<Call> calls;
 
  private:
@@ -59,10 +69,17 @@ class RecordingSocket : public SocketControl {
         {std::move(what), static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'))});
   }
 
+  void End(CloseReason reason) {
+    const bool live = state == kConnected;
+    state = 0;
+    if (live && closed_) closed_(reason);
+  }
+
   const FakeTextBox& log_;
   Bytes inbound_;
   Bytes sent_;
   std::function<void()> arrival_;
+  ClosedHandler closed_;
 };
 
 }  // namespace quorvane::testing

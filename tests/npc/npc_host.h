@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_clock.h"
 #include "fake_socket.h"
 #include "form1.h"
 #include "host_fakes.h"
@@ -20,8 +21,8 @@ namespace quorvane::testing {
 class NpcHost {
  public:
   explicit NpcHost(Generator& generator)
-      : form_(Form1::Controls{text_, listener_, sockets_[0], sockets_[1]}, LinkedApi(), generator,
-              "/nonexistent") {
+      : form_(Form1::Controls{text_, listener_, {sockets_[0], sockets_[1]}, clock_}, LinkedApi(),
+              generator, {.dataDir = "/nonexistent"}) {
     form_.Form_Load();
   }
 
@@ -63,6 +64,7 @@ class NpcHost {
 
   FakeTextBox text_;
   FakeListener listener_;
+  FakeClock clock_;
   std::array<FakeSocket, 2> sockets_;
   std::array<std::unique_ptr<ProtocolClient>, 2> clients_;
   std::int32_t nextRequest_ = 1;

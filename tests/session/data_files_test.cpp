@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "scratch_folder.h"
 
@@ -100,6 +102,55 @@ TEST_F(FindDataFileTest, TakesWildcardsLiterally) {
 
 TEST_F(FindDataFileTest, FindsNothingInAMissingFolder) {
   EXPECT_EQ(FindDataFile(scratch.root() / "nowhere", "Ann"), std::nullopt);
+}
+
+class ReadDataFileTest : public FindDataFileTest {
+ protected:
+  std::optional<Bytes> Read(std::string_view name, std::size_t limit) {
+    return ReadDataFile(Folder(), name, limit, "test file",
+                        [this](std::string_view report) { reports.emplace_back(report); });
+  }
+
+  std::vector<std::string> reports;
+};
+
+TEST_F(ReadDataFileTest, ReadsUpToTheLimitFromTheFileTheLookupFinds) {
+  scratch.Write("characters/Ann", {0x01, 0x02, 0x03, 0x04, 0x05});
+  EXPECT_EQ(Read("ann", 3), (Bytes{0x01, 0x02, 0x03}));
+  EXPECT_EQ(Read("Ann", 5), (Bytes{0x01, 0x02, 0x03, 0x04, 0x05}));
+  EXPECT_EQ(Read("Ann ", 8), (Bytes{0x01, 0x02, 0x03, 0x04, 0x05}));
+  scratch.Write("characters/Empty", {});
+  EXPECT_EQ(Read("Empty", 8), Bytes{});
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(ReadDataFileTest, MissingFileIsNothingWithoutAReport) {
+  scratch.Write("outside", {0x01});
+  for (const char* name : {"Nobody", "", "../outside"}) {
+    EXPECT_EQ(Read(name, 8), std::nullopt) << '"' << name << '"';
+  }
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(ReadDataFileTest, UnreadableFileIsNothingAndReportedWithItsQuotedPathAndReason) {
+  // A regular file whose first read fails (EIO) for every user, root included.
+  std::filesystem::create_directories(Folder());
+  std::filesystem::create_symlink("/proc/self/mem", Folder() / "Locked");
+  EXPECT_EQ(Read("locked", 8), std::nullopt);
+  EXPECT_EQ(reports, std::vector<std::string>{"cannot read test file \"" + Folder().string() +
+                                              "/Locked\": Input/output error"});
+}
+
+TEST(CharacterFileNameTest, TakesBytesTwoToSeventeenWithoutTheirZeroBytes) {
+  Bytes block(46, 0x00);
+  const std::string inner("A\0n n\x01.", 7);
+  std::copy(inner.begin(), inner.end(), block.begin() + 1);
+  block[0] = 'X';   // before the name
+  block[17] = 'Y';  // past it
+  EXPECT_EQ(CharacterFileName(block), std::string("An n\x01."));
+
+  Bytes full(46, 'z');
+  EXPECT_EQ(CharacterFileName(full), std::string(16, 'z'));
 }
 
 }  // namespace

@@ -3,8 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <new>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "opcodes.h"
 #include "session_harness.h"
@@ -122,27 +125,37 @@ TEST_F(ReceiveLoopTest, OpcodeZeroPacketIsConsumedNotKeptAsUnfinished) {
   EXPECT_THAT(h.relayed, ElementsAre(Relayed({'n', 'e', 'x', 't'})));
 }
 
-// A handler failure of each kind abandons the rest of its arrival; the session
-// stays connected and open, and the process goes on.
+// A handler failure of each kind abandons the rest of its arrival and is
+// reported; the session stays connected and open, and the process goes on.
 TEST(ReceiveLoopFailureTest, HandlerFailureAbandonsTheRestOfTheArrival) {
-  const std::function<void()> failures[] = {
-      [] { throw HandlerFailure("cannot go on"); },
-      [] { throw std::bad_alloc(); },
-      [] { throw std::out_of_range("out of range"); },
+  struct Case {
+    std::function<void()> fail;
+    std::string report;
   };
-  for (const auto& fail : failures) {
+  const std::string dropped = "packet handler failed, rest of the arrival dropped";
+  const Case cases[] = {
+      {[] { throw HandlerFailure("cannot go on"); }, dropped + ": cannot go on"},
+      {[] { throw std::bad_alloc(); }, dropped + ": std::bad_alloc"},
+      {[] { throw std::out_of_range("out of range"); }, dropped + ": out of range"},
+      {[] { throw 42; }, dropped},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.report);
     SessionHarness h;
+    std::vector<std::string> reports;
+    h.session.SetDiagnostics([&](std::string_view report) { reports.emplace_back(report); });
     ASSERT_TRUE(h.Connect());
     int calls = 0;
     h.session.SetAllSendHandler([&](std::int16_t, ByteView) {
       ++calls;
-      fail();
+      c.fail();
     });
     h.socket.Deliver(Join({h.client.Seal(kMove, {'1'}), h.client.Seal(124, {})}));
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(h.socket.NothingSent()) << "the ping after the failure was answered";
     EXPECT_EQ(h.session.Phase(), kPhaseOpen);
     EXPECT_EQ(h.session.Stat(), SocketControl::kConnected);
+    EXPECT_EQ(reports, std::vector<std::string>{c.report});
   }
 }
 

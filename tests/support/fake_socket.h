@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -21,17 +22,25 @@ class FakeSocket : public SocketControl {
   }
   void Close() override {
     ++closes;
-    state = kClosed;
+    End(CloseReason::kClosedByUs);
+  }
+  void Reset() override {
+    ++resets;
+    End(CloseReason::kClosedByUs);
   }
   std::int16_t State() const override { return state; }
+  std::string PeerAddress() const override { return state == kConnected ? peer : std::string(); }
   void GetData(Bytes& into) override {
     into.insert(into.end(), inbound_.begin(), inbound_.end());
     inbound_.clear();
   }
   void SendData(ByteView bytes) override { writes_.emplace_back(bytes.begin(), bytes.end()); }
+  // Every write reaches the peer at once.
+  std::size_t PendingBytes() const override { return 0; }
   void SetDataArrivalHandler(std::function<void()> handler) override {
     arrival_ = std::move(handler);
   }
+  void SetClosedHandler(ClosedHandler handler) override { closed_ = std::move(handler); }
 
   // Bytes arrive from the peer and the arrival is reported at once.
   void Deliver(ByteView bytes) {
@@ -40,6 +49,8 @@ class FakeSocket : public SocketControl {
   }
   // The peer goes away without the session being told.
   void Disconnect() { state = kClosed; }
+  // The connection ends for `reason`, and the end is reported.
+  void Drop(CloseReason reason) { End(reason); }
 
   // Every byte written since the last take, in order.
   Bytes TakeSent() {
@@ -52,15 +63,23 @@ class FakeSocket : public SocketControl {
   std::vector<Bytes> TakeWrites() { return std::exchange(writes_, {}); }
   bool NothingSent() const { return writes_.empty(); }
 
-  static constexpr std::int16_t kClosed = 0;
   std::int16_t state = kClosed;
+  std::string peer = "127.0.0.1:40000";
   std::vector<std::int32_t> accepted;
   int closes = 0;
+  int resets = 0;
 
  private:
+  void End(CloseReason reason) {
+    const bool live = state == kConnected;
+    state = kClosed;
+    if (live && closed_) closed_(reason);
+  }
+
   Bytes inbound_;
   std::vector<Bytes> writes_;
   std::function<void()> arrival_;
+  ClosedHandler closed_;
 };
 
 }  // namespace quorvane::testing

@@ -125,12 +125,13 @@ int Show(const QStringList& arguments, std::ostream& out) {
   return kDone;
 }
 
-std::array<std::uint8_t, kNameWidth> NameBytes(const QString& name) {
+std::array<std::uint8_t, kCharacterNameWidth> NameBytes(const QString& name) {
   const QByteArray bytes = name.toLatin1();
-  if (bytes.size() > static_cast<qsizetype>(kNameWidth) || QString::fromLatin1(bytes) != name) {
+  if (bytes.size() > static_cast<qsizetype>(kCharacterNameWidth) ||
+      QString::fromLatin1(bytes) != name) {
     throw UsageError("--name takes up to 18 Latin-1 characters");
   }
-  std::array<std::uint8_t, kNameWidth> field{};
+  std::array<std::uint8_t, kCharacterNameWidth> field{};
   std::copy(bytes.begin(), bytes.end(), field.begin());
   return field;
 }

@@ -1,11 +1,18 @@
 // The Qt listener and socket control over real loopback connections, with a
 // plain client on the other end.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "qt_listener.h"
 #include "qt_socket_control.h"
@@ -30,6 +37,29 @@ TcpConnection::ReadStatus ReadWhileSpinning(TcpConnection& peer, Bytes& into) {
   return status.value_or(TcpConnection::ReadStatus::kTimeout);
 }
 
+std::uint16_t LocalPort(const TcpConnection& connection) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  if (::getsockname(connection.fd(), reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+// How the server's end went away, seen from the client: an orderly close
+// (true) or a reset (false); nothing when it did not go away in time.
+std::optional<bool> EndedInOrder(const TcpConnection& peer) {
+  std::optional<bool> orderly;
+  SpinUntil([&] {
+    pollfd waiter{peer.fd(), POLLIN, 0};
+    if (::poll(&waiter, 1, 0) <= 0) return false;
+    char byte;
+    const ssize_t got = ::recv(peer.fd(), &byte, 1, 0);
+    if (got == 0) orderly = true;
+    if (got < 0 && errno == ECONNRESET) orderly = false;
+    return orderly.has_value();
+  });
+  return orderly;
+}
+
 class QtAdaptersTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,10 +79,17 @@ class QtAdaptersTest : public ::testing::Test {
     return peer;
   }
 
+  // Accepts every request on control_ and notes each end it reports.
+  void AcceptAll() {
+    onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
+    control_.SetClosedHandler([this](CloseReason reason) { ends_.push_back(reason); });
+  }
+
   QtListener listener_{QHostAddress::LocalHost};
   QtSocketControl control_{listener_};
   std::function<void(std::int32_t)> onRequest_;
   std::vector<std::int32_t> requests_;
+  std::vector<CloseReason> ends_;
   std::uint16_t port_ = 0;
 };
 
@@ -167,6 +204,100 @@ TEST_F(QtAdaptersTest, AcceptOnABusyControlDropsTheOldConnection) {
     return !arrived.empty();
   }));
   EXPECT_EQ(arrived, Bytes{0x42});
+}
+
+TEST_F(QtAdaptersTest, PeerClosingIsReportedOnceAsPeerClosed) {
+  AcceptAll();
+  TcpConnection peer = ConnectClient();
+  peer.Close();
+  EXPECT_TRUE(SpinUntil([&] { return !ends_.empty(); }));
+  control_.Close();
+  control_.SendData(Bytes{0x01});
+  EXPECT_EQ(ends_, std::vector<CloseReason>{CloseReason::kPeerClosed});
+  EXPECT_EQ(control_.State(), SocketControl::kClosed);
+}
+
+TEST_F(QtAdaptersTest, CloseEndsInOrderAndResetWithAResetBothReportedAsClosedByUs) {
+  struct Case {
+    const char* name;
+    std::function<void()> end;
+    bool orderly;
+  };
+  const std::vector<Case> cases{
+      {"Close", [this] { control_.Close(); }, true},
+      {"Reset", [this] { control_.Reset(); }, false},
+  };
+  AcceptAll();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ends_.clear();
+    TcpConnection peer = ConnectClient();
+    c.end();
+    EXPECT_EQ(ends_, std::vector<CloseReason>{CloseReason::kClosedByUs});
+    EXPECT_EQ(control_.State(), SocketControl::kClosed);
+    EXPECT_EQ(EndedInOrder(peer), c.orderly);
+    c.end();
+    EXPECT_EQ(ends_.size(), 1u);
+  }
+}
+
+TEST_F(QtAdaptersTest, PeerAddressNamesTheConnectedClient) {
+  EXPECT_EQ(control_.PeerAddress(), "");
+  AcceptAll();
+  TcpConnection peer = ConnectClient();
+  EXPECT_EQ(control_.PeerAddress(), "127.0.0.1:" + std::to_string(LocalPort(peer)));
+  control_.Close();
+  EXPECT_EQ(control_.PeerAddress(), "");
+}
+
+TEST_F(QtAdaptersTest, PendingBytesCountWhatWaitsUntilItIsWritten) {
+  AcceptAll();
+  TcpConnection peer = ConnectClient();
+  EXPECT_EQ(control_.PendingBytes(), 0u);
+  control_.SendData(Bytes(300, 0x11));
+  control_.SendData(Bytes(200, 0x22));
+  EXPECT_EQ(control_.PendingBytes(), 500u);
+  Bytes arrived;
+  EXPECT_TRUE(SpinUntil([&] {
+    peer.ReadSome(arrived, 0ms);
+    return arrived.size() >= 500 && control_.PendingBytes() == 0;
+  }));
+}
+
+TEST_F(QtAdaptersTest, EndOfAControlWithALiveConnectionIsNotReported) {
+  bool reported = false;
+  {
+    QtSocketControl control(listener_);
+    onRequest_ = [&](std::int32_t id) { control.Accept(id); };
+    control.SetClosedHandler([&](CloseReason) { reported = true; });
+    TcpConnection peer = ConnectClient();
+    ASSERT_EQ(control.State(), SocketControl::kConnected);
+    onRequest_ = nullptr;
+  }
+  EXPECT_FALSE(reported);
+}
+
+// A small bound given to the control: the write that takes the waiting bytes
+// over it resets the connection at once, says so, and frees the control.
+TEST_F(QtAdaptersTest, WriteOverTheSendBoundResetsTheConnection) {
+  QtSocketControl bounded(listener_, 1000);
+  std::vector<CloseReason> ends;
+  bounded.SetClosedHandler([&](CloseReason reason) { ends.push_back(reason); });
+  onRequest_ = [&](std::int32_t id) { bounded.Accept(id); };
+  TcpConnection peer = ConnectClient();
+  const std::string from = "127.0.0.1:" + std::to_string(LocalPort(peer));
+
+  bounded.SendData(Bytes(600, 0x01));
+  bounded.SendData(Bytes(400, 0x02));
+  EXPECT_TRUE(ends.empty()) << "exactly at the bound is still within it";
+  ::testing::internal::CaptureStderr();
+  bounded.SendData(Bytes(1, 0x03));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "quorvane: closing the connection from " + from +
+                ": its peer is not reading: over 1000 bytes wait to be sent\n");
+  EXPECT_EQ(ends, std::vector<CloseReason>{CloseReason::kSendBound});
+  EXPECT_EQ(bounded.State(), SocketControl::kClosed);
+  EXPECT_EQ(EndedInOrder(peer), false);
 }
 
 }  // namespace

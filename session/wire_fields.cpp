@@ -1,4 +1,4 @@
-#include "utils.h"
+#include "wire_fields.h"
 
 namespace quorvane {
 

@@ -1,9 +1,10 @@
 #include "character_fields.h"
 
+#include <cstddef>
 #include <limits>
 #include <type_traits>
 
-namespace quorvane::data {
+namespace quorvane {
 namespace {
 
 // PackInt sends 0 to 32767 and PackLong 0 to 65535 as intended.
@@ -58,10 +59,17 @@ constexpr CharacterField kFields[] = {
     Field<&R::PosY>("PosY", kIntSendMax),
 };
 
+constexpr std::size_t RecordSize() {
+  std::size_t size = kCharacterNameWidth;
+  for (const CharacterField& field : kFields) size += field.width;
+  return size;
+}
+static_assert(RecordSize() == kCharacterRecordSize);
+
 }  // namespace
 
 std::span<const CharacterField> NumericCharacterFields() {
   return kFields;
 }
 
-}  // namespace quorvane::data
+}  // namespace quorvane
