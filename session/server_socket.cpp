@@ -12,12 +12,11 @@
 namespace quorvane {
 namespace {
 
-// Opcodes the library reports instead of a packet: no whole packet (or a whole
-// one carrying 0), and a failed sequence check.
+// Opcodes the library reports instead of a packet: no whole packet, and a
+// failed sequence check.
 constexpr std::int16_t kNoPacket = 0;
 constexpr std::int16_t kSequenceFailure = -1;
 
-constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kMaxPayload = std::numeric_limits<std::uint16_t>::max();
 
 constexpr double kServerSeedRange = 32768.0;
@@ -178,20 +177,22 @@ void ServerSocket::Handshake() {
 // Each packet is opened where it lies in the buffer: the 4 bytes before it
 // (the previous packet's, already dispatched) take its byte-string length.
 void ServerSocket::ReceiveLoop() {
+  using Status = kelvane::OpenedPacket::Status;
   std::size_t start = kLengthSlot;
   while (start < received_.size()) {
-    const std::uint32_t counterBefore = CipherState.toServer.counter;
-    std::int16_t opcode = kNoPacket;
-    const auto payload = kelvane::adopt(cipher_.serdec(&opcode, ReceivedFrom(start), &CipherState));
-    // Only a short input leaves the counter alone; keep it for the next arrival.
-    if (CipherState.toServer.counter == counterBefore) break;
-    if (opcode == kNoPacket || opcode == kSequenceFailure) {
+    const kelvane::OpenedPacket packet =
+        kelvane::openPacket(cipher_.serdec, ReceivedFrom(start), CipherState);
+    // A packet cut short waits for the rest of its bytes in the next arrival.
+    if (packet.status == Status::kShort) break;
+    // 0 and -1 are the opener's own stop signals, so a packet carrying either
+    // is never dispatched, and nothing after it is trusted.
+    if (packet.status == Status::kSequenceFailure || packet.opcode == kNoPacket ||
+        packet.opcode == kSequenceFailure) {
       start = received_.size();
       break;
     }
-    const ByteView body = kelvane::view(payload);
-    start += kHeaderSize + body.size();
-    DispatchPacket(opcode, body);
+    start += packet.used;
+    DispatchPacket(packet.opcode, packet.body());
   }
   const auto rest = received_.begin() + static_cast<std::ptrdiff_t>(start);
   received_.erase(received_.begin() + kLengthSlot, rest);
