@@ -27,6 +27,9 @@ foreach(package quorvane libkelvane1 libkelvane-dev)
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
     COMPONENT ${package})
 endforeach()
+install(FILES ${debian}/libkelvane1/lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME libkelvane1
+  COMPONENT libkelvane1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
   DESTINATION ${QUORVANE_DOC_DIR}
   COMPONENT quorvane)
@@ -52,7 +55,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/cipher)
 set(exact_version "(= ${PROJECT_VERSION})")
 
 set(CPACK_DEBIAN_QUORVANE_PACKAGE_NAME quorvane)
-set(CPACK_DEBIAN_QUORVANE_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_QUORVANE_PACKAGE_SECTION net)
 # The server loads libkelvane at run time, which dpkg-shlibdeps cannot see.
 set(CPACK_DEBIAN_QUORVANE_PACKAGE_DEPENDS
     "libkelvane1 ${exact_version}, systemd | systemd-standalone-sysusers | systemd-sysusers")
@@ -61,16 +64,20 @@ Quorvane serves up to two players of a small online role-playing game over
 TCP: a seed handshake, then sealed packets for login, chat, movement and the
 server's own NPCs. Character and item files are read from a data folder.
 .
-This package holds the server quorvane with its systemd units (quorvane.service
-and the template quorvane@.service, one instance per map), a command-line client
-quorvane-client, the data tool quorvane-data and sample characters.")
-set(CPACK_DEBIAN_QUORVANE_PACKAGE_CONTROL_EXTRA ${debian}/postinst ${debian}/prerm ${debian}/postrm)
+This package holds the server quorvane with its systemd units
+(quorvane.service, and the template quorvane@.service with one instance per
+map), the command-line client quorvane-client, the data tool quorvane-data and
+sample characters.")
+set(CPACK_DEBIAN_QUORVANE_PACKAGE_CONTROL_EXTRA ${debian}/quorvane/postinst ${debian}/quorvane/prerm
+    ${debian}/quorvane/postrm)
 
 set(CPACK_DEBIAN_LIBKELVANE1_PACKAGE_NAME libkelvane1)
 set(CPACK_DEBIAN_LIBKELVANE1_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_LIBKELVANE1_PACKAGE_MULTIARCH same)
-set(CPACK_DEBIAN_LIBKELVANE1_PACKAGE_GENERATE_SHLIBS ON)
+# Only libkelvane1 holds a shared library, so only it gets a shlibs file.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_LIBKELVANE1_PACKAGE_CONTROL_EXTRA ${debian}/libkelvane1/triggers)
 set(CPACK_COMPONENT_LIBKELVANE1_DESCRIPTION "packet cipher of the Quorvane game protocol
 Kelvane holds the cipher of the Quorvane protocol: the handshake's escape codec
 and seed shuffles, the key schedule, and sealing and opening packets in both
