@@ -31,10 +31,11 @@ done
 
 # Runs a built program and checks that it used the installed library.
 run() {
-  local program=$1 output
+  local program=$1 output libraries
   output=$(env -u LD_LIBRARY_PATH "$program") || fail "$program: $output"
   [ "$output" = "round trip ok" ] || fail "$program printed: $output"
-  ldd "$program" | grep -q "libkelvane.so.1 => $prefix/" || fail "$program does not use $prefix: $(ldd "$program")"
+  libraries=$(env -u LD_LIBRARY_PATH ldd "$program")
+  grep -q "libkelvane.so.1 => $prefix/" <<<"$libraries" || fail "$program does not use $prefix: $libraries"
 }
 
 echo "pkg-config"

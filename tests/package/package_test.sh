@@ -66,18 +66,22 @@ lacks libkelvane-dev 'libkelvane\.so\.'
 
 # depends PACKAGE DEPENDENCY: the Depends field names it exactly.
 depends() {
-  dpkg-deb -f "$(deb "$1")" Depends | tr ',' '\n' | sed 's/^ *//' | grep -qxF "$2" ||
-    fail "$1 does not depend on $2: $(dpkg-deb -f "$(deb "$1")" Depends)"
+  local field
+  field=$(dpkg-deb -f "$(deb "$1")" Depends)
+  tr ',' '\n' <<<"$field" | sed 's/^ *//' | grep -qxF "$2" || fail "$1 does not depend on $2: $field"
 }
 depends quorvane "libkelvane1 (= $version)"
 depends libkelvane-dev "libkelvane1 (= $version)"
-# From dpkg-shlibdeps: what the programs link.
+# From dpkg-shlibdeps: what the programs and the library link.
+quorvane_depends=$(dpkg-deb -f "$(deb quorvane)" Depends)
 for library in libqt6network6 libsystemd0 libc6; do
-  dpkg-deb -f "$(deb quorvane)" Depends | grep -q "\b$library\b" || fail "quorvane does not depend on $library"
+  grep -q "\b$library\b" <<<"$quorvane_depends" || fail "quorvane does not depend on $library"
 done
-dpkg-deb -f "$(deb libkelvane1)" Depends | grep -q '^libc6 ' || fail "libkelvane1 lacks libc6"
-dpkg-deb --ctrl-tarfile "$(deb libkelvane1)" | tar -xO ./shlibs | grep -qx "libkelvane 1 libkelvane1 (>= $version)" ||
-  fail "libkelvane1's shlibs file"
+grep -q '^libc6 ' <<<"$(dpkg-deb -f "$(deb libkelvane1)" Depends)" || fail "libkelvane1 lacks libc6"
+shlibs=$(dpkg-deb --ctrl-tarfile "$(deb libkelvane1)" | tar -xO ./shlibs)
+[ "$shlibs" = "libkelvane 1 libkelvane1 (>= $version)" ] || fail "libkelvane1's shlibs file: $shlibs"
+triggers=$(dpkg-deb --ctrl-tarfile "$(deb libkelvane1)" | tar -xO ./triggers)
+[ "$triggers" = "activate-noawait ldconfig" ] || fail "libkelvane1's triggers file: $triggers"
 
 # lintian ends with 1 on errors and 2 when it could not check; warnings and
 # notes are shown for whoever reads the log.
