@@ -13,6 +13,7 @@
 #include "server.h"
 #include "server_options.h"
 #include "server_window.h"
+#include "service_manager.h"
 #include "stdout_log_box.h"
 #include "termination_signals.h"
 
@@ -93,6 +94,7 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   PrintTo(stderr, "listening on " + server.Endpoint() + "\n");
+  quorvane::NotifyReady(server.Endpoint());
   if (window) window->show();
   return app->exec();
 }

@@ -3,13 +3,20 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# What building and running the server needs.
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev libsystemd-dev
+)
+# What the tests, benchmarks and fuzzers need on top, and the tools the
+# package tests use: man pages, .deb files and their checks, unit checks.
+TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libgl-dev
   clang libclang-rt-14-dev
+  scdoc dpkg-dev file lintian systemd
 )
 
+# ensure_packages [more packages...]: PACKAGES and the ones given.
 ensure_packages() {
   local missing=()
   local pkg
@@ -24,12 +31,34 @@ ensure_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# build DIR [cmake options...]
+# configure DIR [cmake -D options...]: configures DIR the first time, and
+# again whenever one of the options differs from what DIR holds.
+configure() {
+  local dir=$1
+  shift
+  local option
+  if [ -f "$dir/build.ninja" ]; then
+    for option in "$@"; do
+      if [[ $option == -D*=* ]]; then
+        local name=${option#-D} value=${option#*=}
+        name=${name%%=*}
+        name=${name%%:*}
+        grep -qx "$name:[A-Z]*=$value" "$dir/CMakeCache.txt" || {
+          cmake "$dir" "$@" >/dev/null
+          return
+        }
+      fi
+    done
+    return 0
+  fi
+  echo "configuring $dir" >&2
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+
+# build DIR [cmake options...]: configures and builds everything, a line per step.
 build() {
   local dir=$1
   shift
-  if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  fi
-  cmake --build "$dir" -- --quiet
+  configure "$dir" "$@"
+  cmake --build "$dir"
 }

@@ -3,6 +3,8 @@
 // by name.
 #pragma once
 
+#include <dlfcn.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -202,5 +204,58 @@ class Library {
   void* handle_ = nullptr;
   Api api_;
 };
+
+// The loader lives in this header so that it installs with it and adds no
+// export to the library.
+namespace detail {
+template <typename Fn>
+void Bind(void* handle, const std::string& file, const char* name, Fn& slot) {
+  dlerror();
+  void* symbol = dlsym(handle, name);
+  if (symbol == nullptr) {
+    throw LoadError("cipher library " + file + " lacks the export " + name);
+  }
+  slot = reinterpret_cast<Fn>(symbol);
+}
+}  // namespace detail
+
+inline Library Library::open(const std::string& file) {
+  Library library;
+  library.handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library.handle_ == nullptr) {
+    const char* reason = dlerror();
+    throw LoadError("cannot load cipher library " + file + ": " +
+                    (reason != nullptr ? reason : "unknown error"));
+  }
+  Api& api = library.api_;
+  detail::Bind(library.handle_, file, "encode", api.encode);
+  detail::Bind(library.handle_, file, "decode", api.decode);
+  detail::Bind(library.handle_, file, "clishuf", api.clishuf);
+  detail::Bind(library.handle_, file, "serdesh", api.serdesh);
+  detail::Bind(library.handle_, file, "sershuf", api.sershuf);
+  detail::Bind(library.handle_, file, "clidesh", api.clidesh);
+  detail::Bind(library.handle_, file, "seedcrypt", api.seedcrypt);
+  detail::Bind(library.handle_, file, "clienc", api.clienc);
+  detail::Bind(library.handle_, file, "serenc", api.serenc);
+  detail::Bind(library.handle_, file, "serdec", api.serdec);
+  detail::Bind(library.handle_, file, "clidec", api.clidec);
+  return library;
+}
+
+inline Library::Library(Library&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), api_(std::exchange(other.api_, {})) {}
+
+inline Library& Library::operator=(Library&& other) noexcept {
+  if (this != &other) {
+    if (handle_ != nullptr) dlclose(handle_);
+    handle_ = std::exchange(other.handle_, nullptr);
+    api_ = std::exchange(other.api_, {});
+  }
+  return *this;
+}
+
+inline Library::~Library() {
+  if (handle_ != nullptr) dlclose(handle_);
+}
 
 }  // namespace kelvane

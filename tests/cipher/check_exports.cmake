@@ -1,5 +1,6 @@
-# Checks that a shared object defines exactly the cipher's eleven functions
-# and carries its SONAME. Run as: cmake -DLIBRARY=<file> -DSONAME=<name> -P check_exports.cmake
+# Checks that a shared object defines exactly the cipher's eleven functions,
+# each as the default version in the node VERSION_NODE, and carries its SONAME.
+# Run as: cmake -DLIBRARY=<file> -DSONAME=<name> -DVERSION_NODE=<node> -P check_exports.cmake
 set(expected clidec clidesh clienc clishuf decode encode seedcrypt serdec serdesh serenc sershuf)
 
 execute_process(COMMAND nm -D --defined-only ${LIBRARY}
@@ -9,19 +10,30 @@ if(NOT status EQUAL 0)
 endif()
 string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
 set(exported)
+set(unversioned)
 foreach(line IN LISTS lines)
-  # "<address> <type> <name>[@version]"
-  if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] ([^@ ]+)")
+  # "<address> <type> <name>[@@version]"; the version node itself is an
+  # absolute symbol of its own name.
+  if(line MATCHES "^[0-9a-fA-F]+ A ${VERSION_NODE}$")
+    continue()
+  endif()
+  if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] ([^@ ]+)(@@?[^ ]+)?$")
     list(APPEND exported ${CMAKE_MATCH_1})
+    if(NOT CMAKE_MATCH_2 STREQUAL "@@${VERSION_NODE}")
+      list(APPEND unversioned "${CMAKE_MATCH_1}${CMAKE_MATCH_2}")
+    endif()
   endif()
 endforeach()
 list(SORT exported)
 if(NOT exported STREQUAL expected)
   message(FATAL_ERROR "${LIBRARY} exports [${exported}], expected [${expected}]")
 endif()
+if(unversioned)
+  message(FATAL_ERROR "${LIBRARY}: [${unversioned}] lack the default version @@${VERSION_NODE}")
+endif()
 
 execute_process(COMMAND readelf -d ${LIBRARY} OUTPUT_VARIABLE dynamic RESULT_VARIABLE status)
 if(NOT status EQUAL 0 OR NOT dynamic MATCHES "\\(SONAME\\)[^\n]*\\[${SONAME}\\]")
   message(FATAL_ERROR "${LIBRARY} lacks the SONAME ${SONAME}")
 endif()
-message(STATUS "${LIBRARY}: the eleven exports and SONAME ${SONAME}")
+message(STATUS "${LIBRARY}: the eleven exports in ${VERSION_NODE} and SONAME ${SONAME}")
