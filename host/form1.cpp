@@ -44,7 +44,9 @@ void Form1::Winsock1_ConnectionRequest(std::int32_t requestID) {
     return;
   }
   Log("Cannot connect more than " + std::to_string(kSlotCount) + " clients");
-  Publish([](ConnectionObserver& observer) { observer.ConnectionRefused(); });
+  Publish([](ConnectionObserver& observer) {
+    observer.ConnectionRefused({}, RefusalReason::kSlotsFull);
+  });
 }
 
 void Form1::RelayFrom(std::size_t slot, std::int16_t id, ByteView data) {

@@ -2,6 +2,7 @@
 // handshake deadline, and the observers that hear of both.
 #include <charconv>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "form1.h"
@@ -56,6 +57,7 @@ void Form1::HandshakeDeadline(std::size_t index) {
   }
   Report(report_, "closing the connection from " + slot.socket.PeerAddress() +
                       ": no handshake within " + SecondsText(settings_.handshakeTimeout) + " s");
+  slot.closing = HostCause::kHandshakeTimeout;
   slot.socket.Reset();
 }
 
@@ -64,7 +66,10 @@ void Form1::ConnectionClosed(std::size_t index, CloseReason reason) {
   slot.handshakeDeadline->Stop();
   const auto lasted =
       std::chrono::duration_cast<std::chrono::milliseconds>(clock_.Now() - slot.acceptedAt);
-  Publish([&](ConnectionObserver& observer) { observer.ConnectionClosed(index, reason, lasted); });
+  const HostCause cause = std::exchange(slot.closing, HostCause::kNone);
+  Publish([&](ConnectionObserver& observer) {
+    observer.ConnectionClosed(index, reason, cause, lasted);
+  });
 }
 
 void Form1::AddObserver(ConnectionObserver& observer) {

@@ -23,6 +23,8 @@ struct Form1::SessionSlot {
   ServerSocket session;
   std::unique_ptr<Timer> handshakeDeadline;
   Clock::TimePoint acceptedAt{};
+  // Why the host is ending the connection, told with its closed event.
+  HostCause closing = HostCause::kNone;
 };
 
 }  // namespace quorvane

@@ -58,7 +58,7 @@ class RecordingObserver : public ConnectionObserver {
   void ConnectionAccepted(std::size_t slot, std::string_view peer) override {
     events.push_back("accepted " + std::to_string(slot) + " " + std::string(peer));
   }
-  void ConnectionRefused() override { events.push_back("refused"); }
+  void ConnectionRefused(std::string_view, RefusalReason) override { events.push_back("refused"); }
   void HandshakeDone(std::size_t slot) override {
     events.push_back("handshake " + std::to_string(slot));
   }
@@ -66,10 +66,11 @@ class RecordingObserver : public ConnectionObserver {
     events.push_back("logged in " + std::to_string(slot) + " " + std::string(fileName) +
                      (characterFound ? " found" : " not found"));
   }
-  void ConnectionClosed(std::size_t slot, CloseReason reason,
+  void ConnectionClosed(std::size_t slot, CloseReason reason, HostCause cause,
                         std::chrono::milliseconds lasted) override {
-    events.push_back("closed " + std::to_string(slot) + " " + ReasonText(reason) + " after " +
-                     std::to_string(lasted.count()) + " ms");
+    events.push_back("closed " + std::to_string(slot) + " " + ReasonText(reason) +
+                     (cause == HostCause::kHandshakeTimeout ? " (handshake timeout)" : "") +
+                     " after " + std::to_string(lasted.count()) + " ms");
   }
 
   std::vector<std::string> events;
@@ -164,7 +165,7 @@ TEST_F(ConnectionEventsTest, SilentConnectionIsResetAtItsDeadlineAndTheSlotServe
   EXPECT_EQ(sockets_[0].resets, 1);
   EXPECT_EQ(reports_, std::vector<std::string>{
                           "closing the connection from 127.0.0.1:40000: no handshake within 30 s"});
-  EXPECT_EQ(observer_.events.back(), "closed 0 closed by us after 30000 ms");
+  EXPECT_EQ(observer_.events.back(), "closed 0 closed by us (handshake timeout) after 30000 ms");
 
   ASSERT_EQ(Connect(2), 0u);
   EXPECT_EQ(text_.Text(), kToServer1 + kToServer1);
