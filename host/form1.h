@@ -24,6 +24,7 @@
 #include "server_socket.h"
 #include "socket_control.h"
 #include "text_box.h"
+#include "welcome_line.h"
 
 namespace quorvane {
 
@@ -40,6 +41,8 @@ struct HostSettings {
   // A connection still without a finished handshake after this long is
   // closed and its slot freed; one past it is never closed for being quiet.
   std::chrono::milliseconds handshakeTimeout{30000};
+  // The chat line payload that closes each login (see welcome_line.h).
+  Bytes welcomeLine = *WelcomeLine(kDefaultWelcomeSender, kDefaultWelcomeText);
 };
 
 struct NpcRecord {
@@ -95,6 +98,9 @@ class Form1 {
   // it must outlive its subscription.
   void AddObserver(ConnectionObserver& observer);
   void RemoveObserver(ConnectionObserver& observer);
+
+  // Every login from now on closes with `line` (see welcome_line.h).
+  void SetWelcomeLine(const Bytes& line);
 
  private:
   struct SessionSlot;

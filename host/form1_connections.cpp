@@ -24,6 +24,7 @@ std::string SecondsText(std::chrono::milliseconds duration) {
 void Form1::WireSlot(std::size_t index) {
   SessionSlot& slot = *slots_[index];
   slot.session.SetDiagnostics(report_);
+  slot.session.SetWelcomeLine(settings_.welcomeLine);
   slot.session.SetAllSendHandler(
       [this, index](std::int16_t id, ByteView data) { RelayFrom(index, id, data); });
   slot.session.SetHandshakeDoneHandler([this, index] {
@@ -70,6 +71,11 @@ void Form1::ConnectionClosed(std::size_t index, CloseReason reason) {
   Publish([&](ConnectionObserver& observer) {
     observer.ConnectionClosed(index, reason, cause, lasted);
   });
+}
+
+void Form1::SetWelcomeLine(const Bytes& line) {
+  settings_.welcomeLine = line;
+  for (const auto& slot : slots_) slot->session.SetWelcomeLine(line);
 }
 
 void Form1::AddObserver(ConnectionObserver& observer) {

@@ -20,6 +20,8 @@ HostSettings SettingsFrom(const ServerOptions& options) {
   settings.port = options.port;
   settings.tickInterval = std::chrono::milliseconds(options.tickMs);
   settings.handshakeTimeout = options.handshakeTimeout;
+  settings.welcomeLine =
+      *WelcomeLine(options.welcomeSender.toStdString(), options.welcomeText.toStdString());
   return settings;
 }
 

@@ -12,6 +12,8 @@
 #include <functional>
 #include <vector>
 
+#include "welcome_line.h"
+
 namespace quorvane {
 namespace {
 
@@ -51,6 +53,17 @@ QString ApplySwitch(const QString& value, bool& into) {
   } else {
     return "needs true or false";
   }
+  return {};
+}
+
+// Latin-1 text of at most `longest` bytes, or what is wrong with it.
+QString ApplyLatin1(const QString& value, std::size_t longest, QByteArray& into) {
+  const QByteArray bytes = value.toLatin1();
+  if (QString::fromLatin1(bytes) != value) return "takes Latin-1 text only";
+  if (static_cast<std::size_t>(bytes.size()) > longest) {
+    return "takes at most " + QString::number(longest) + " bytes";
+  }
+  into = bytes;
   return {};
 }
 
@@ -110,6 +123,19 @@ const std::vector<Setting>& Settings() {
        "false",
        [](const QString& value, ServerOptions& options) {
          return ApplySwitch(value, options.headless);
+       }},
+      {"welcome-sender", "name",
+       "Sender of the chat line that greets each login (default OrlanServer).",
+       QString::fromUtf8(kDefaultWelcomeSender),
+       [](const QString& value, ServerOptions& options) -> QString {
+         if (value.contains('\n')) return "cannot hold a line break";
+         return ApplyLatin1(value, kLongestWelcomeSender, options.welcomeSender);
+       }},
+      {"welcome-text", "text",
+       "Text of the chat line that greets each login (default \"Welcome to Orlan RP Server\").",
+       QString::fromUtf8(kDefaultWelcomeText),
+       [](const QString& value, ServerOptions& options) {
+         return ApplyLatin1(value, kLongestWelcomeText, options.welcomeText);
        }},
   };
   return settings;

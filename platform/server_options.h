@@ -24,6 +24,9 @@ struct ServerOptions {
   std::chrono::milliseconds handshakeTimeout{30000};
   QString library;  // empty: beside the executable, then the loader's search path
   bool headless = false;
+  // The login's closing chat line, as Latin-1 bytes.
+  QByteArray welcomeSender = "OrlanServer";
+  QByteArray welcomeText = "Welcome to Orlan RP Server";
 };
 
 // Either options to run with, or a text to print and an exit status.

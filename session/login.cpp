@@ -19,22 +19,11 @@ constexpr std::size_t kMarkOffset = 20;
 constexpr std::uint8_t kMark = 0x07;
 constexpr std::uint8_t kZero[] = {0x00};
 
-// 00, line type 04, the sender, 0A, the text.
-constexpr std::string_view kWelcome = std::string_view(
-    "\x00\x04"
-    "OrlanServer\x0A"
-    "Welcome to Orlan RP Server",
-    40);
-
 Bytes PositionOf(const CharacterRecord& record) {
   Bytes position;
   Append(position, PackInt(record.PosX));
   Append(position, PackInt(record.PosY));
   return position;
-}
-
-ByteView BytesOf(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 }  // namespace
@@ -68,7 +57,7 @@ void ServerSocket::Login(ByteView payload) {
   Append(announcement, std::to_array<std::uint8_t>({0x00, 0x00, 0x00}));
   RaiseAllSend(opcode::kAppeared, announcement);
 
-  SendSealed(opcode::kChatLine, BytesOf(kWelcome));
+  SendSealed(opcode::kChatLine, welcome_);
   if (loggedIn_) loggedIn_(fileName, loaded.has_value());
 }
 

@@ -19,6 +19,7 @@
 #include "generator.h"
 #include "kelvane.hpp"
 #include "socket_control.h"
+#include "welcome_line.h"
 
 namespace quorvane {
 
@@ -73,6 +74,8 @@ class ServerSocket {
   void SetClosedHandler(ClosedHandler handler);
   // Where unreadable data files and failed handlers are reported.
   void SetDiagnostics(Diagnostics diagnostics);
+  // The chat line payload that closes each login (see welcome_line.h).
+  void SetWelcomeLine(Bytes line) { welcome_ = std::move(line); }
 
   // Read-only views for the host and for tests.
   std::int16_t Phase() const { return SessionPhase; }
@@ -106,6 +109,7 @@ class ServerSocket {
   LoggedInHandler loggedIn_;
   ClosedHandler closed_;
   Diagnostics diagnostics_;
+  Bytes welcome_ = *WelcomeLine(kDefaultWelcomeSender, kDefaultWelcomeText);
 
   std::int16_t SessionPhase = kPhaseIdle;
   ::CipherState CipherState{};

@@ -130,6 +130,28 @@ TEST_F(ConfigFileTest, KeysAreTheOptionsAndTheCommandLineWins) {
   EXPECT_EQ(overridden.options->tickMs, 250);
 }
 
+TEST(ServerOptionsTest, WelcomeLineIsWordedInLatin1WithoutLineBreaksInTheSender) {
+  const CommandLine defaults = Parse({});
+  ASSERT_TRUE(defaults.options);
+  EXPECT_EQ(defaults.options->welcomeSender, "OrlanServer");
+  EXPECT_EQ(defaults.options->welcomeText, "Welcome to Orlan RP Server");
+
+  const CommandLine worded =
+      Parse({"--welcome-sender", "Gard\u00e9", "--welcome-text", "Bienvenue, \u00e9tranger"});
+  ASSERT_TRUE(worded.options) << worded.message.toStdString();
+  EXPECT_EQ(worded.options->welcomeSender, QByteArray("Gard\xe9"));
+  EXPECT_EQ(worded.options->welcomeText, QByteArray("Bienvenue, \xe9tranger"));
+
+  for (const QStringList& arguments :
+       {QStringList{"--welcome-sender", "a\nb"}, QStringList{"--welcome-text", "\u20ac"},
+        QStringList{"--welcome-sender", QString(65, 'x')},
+        QStringList{"--welcome-text", QString(1025, 'x')}}) {
+    const CommandLine parsed = Parse(arguments);
+    EXPECT_FALSE(parsed.options) << arguments.join(' ').toStdString();
+    EXPECT_EQ(parsed.exitStatus, 2);
+  }
+}
+
 TEST_F(ConfigFileTest, KeysLeftOutKeepTheirDefaults) {
   const CommandLine parsed = Parse({"--config", Write("; everything commented out\n;port = 1\n")});
   ASSERT_TRUE(parsed.options) << parsed.message.toStdString();
