@@ -69,7 +69,7 @@ This package holds the server quorvane with its systemd units
 map), the command-line client quorvane-client, the data tool quorvane-data and
 sample characters.")
 set(CPACK_DEBIAN_QUORVANE_PACKAGE_CONTROL_EXTRA ${debian}/quorvane/postinst ${debian}/quorvane/prerm
-    ${debian}/quorvane/postrm)
+    ${debian}/quorvane/postrm ${debian}/quorvane/conffiles)
 
 set(CPACK_DEBIAN_LIBKELVANE1_PACKAGE_NAME libkelvane1)
 set(CPACK_DEBIAN_LIBKELVANE1_PACKAGE_SECTION libs)

@@ -27,6 +27,8 @@ struct ServerOptions {
   // The login's closing chat line, as Latin-1 bytes.
   QByteArray welcomeSender = "OrlanServer";
   QByteArray welcomeText = "Welcome to Orlan RP Server";
+
+  bool operator==(const ServerOptions&) const = default;
 };
 
 // Either options to run with, or a text to print and an exit status.

@@ -46,7 +46,7 @@ done
 
 has quorvane usr/bin/quorvane usr/bin/quorvane-client usr/bin/quorvane-data \
   lib/systemd/system/quorvane.service lib/systemd/system/quorvane@.service \
-  usr/lib/sysusers.d/quorvane.conf usr/lib/tmpfiles.d/quorvane.conf \
+  usr/lib/sysusers.d/quorvane.conf usr/lib/tmpfiles.d/quorvane.conf etc/quorvane/quorvane.conf \
   usr/share/man/man1/quorvane.1.gz usr/share/man/man1/quorvane-client.1.gz \
   usr/share/man/man1/quorvane-data.1.gz \
   usr/share/bash-completion/completions/quorvane \

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace quorvane {
@@ -158,6 +159,27 @@ TEST_F(ConfigFileTest, KeysLeftOutKeepTheirDefaults) {
   EXPECT_EQ(parsed.options->port, 10217);
   EXPECT_EQ(parsed.options->handshakeTimeout, std::chrono::seconds(30));
   EXPECT_FALSE(parsed.options->headless);
+}
+
+// The shipped example, every key uncommented, is the defaults written out.
+TEST_F(ConfigFileTest, ShippedExampleUncommentedGivesTheDefaults) {
+  QFile example(QUORVANE_SOURCE_DIR "/packaging/quorvane.conf");
+  ASSERT_TRUE(example.open(QIODevice::ReadOnly | QIODevice::Text));
+  QByteArray uncommented;
+  int keys = 0;
+  for (QByteArray line : example.readAll().split('\n')) {
+    if (QRegularExpression("^;[a-z-]+ =").match(QString::fromUtf8(line)).hasMatch()) {
+      line.remove(0, 1);
+      ++keys;
+    }
+    uncommented += line + '\n';
+  }
+  EXPECT_GT(keys, 0);
+  const CommandLine parsed = Parse({"--config", Write(uncommented)});
+  ASSERT_TRUE(parsed.options) << parsed.message.toStdString();
+  ServerOptions defaults = *Parse({}).options;
+  defaults.config = parsed.options->config;
+  EXPECT_TRUE(*parsed.options == defaults);
 }
 
 TEST_F(ConfigFileTest, ErrorsNameTheFileTheLineAndTheKey) {
