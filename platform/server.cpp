@@ -28,13 +28,20 @@ HostSettings SettingsFrom(const ServerOptions& options) {
 }  // namespace
 
 Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox& log)
-    : listener_(options.listen),
+    : options_(options),
+      listener_(options.listen),
       sockets_(MakeSockets(listener_)),
       generator_(FreshSeed()),
       form_(ControlsFor(log, std::make_index_sequence<kSlotCount>()), cipher, generator_,
             SettingsFrom(options)) {
   listener_.SetConnectionRequestHandler(
       [this](std::int32_t requestID) { form_.Winsock1_ConnectionRequest(requestID); });
+}
+
+QStringList Server::Reload(const ServerOptions& options) {
+  form_.SetWelcomeLine(
+      *WelcomeLine(options.welcomeSender.toStdString(), options.welcomeText.toStdString()));
+  return SettingsAwaitingRestart(options_, options);
 }
 
 void Server::Start() {

@@ -31,6 +31,8 @@ struct Setting {
   QString defaultValue;
   // Stores `value` in `options`; returns what is wrong with it, empty when nothing is.
   std::function<QString(const QString& value, ServerOptions& options)> apply;
+  // Whether SIGHUP puts a changed value into effect; the others wait for a restart.
+  bool reloadable = false;
 };
 
 QString ApplySeconds(const QString& value, std::chrono::milliseconds& into, double min, double max,
@@ -130,13 +132,15 @@ const std::vector<Setting>& Settings() {
        [](const QString& value, ServerOptions& options) -> QString {
          if (value.contains('\n')) return "cannot hold a line break";
          return ApplyLatin1(value, kLongestWelcomeSender, options.welcomeSender);
-       }},
+       },
+       true},
       {"welcome-text", "text",
        "Text of the chat line that greets each login (default \"Welcome to Orlan RP Server\").",
        QString::fromUtf8(kDefaultWelcomeText),
        [](const QString& value, ServerOptions& options) {
          return ApplyLatin1(value, kLongestWelcomeText, options.welcomeText);
-       }},
+       },
+       true},
   };
   return settings;
 }
@@ -258,28 +262,42 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
   }
 
+  // Default, then the file, then the command line: each may overrule the one
+  // before, and every value given is checked, also one that is overruled.
   for (std::size_t i = 0; i < Settings().size(); ++i) {
     const Setting& setting = Settings()[i];
-    QString error;
-    if (parser.isSet(options[i])) {
-      error =
-          setting.apply(setting.valueName.isEmpty() ? "true" : parser.value(options[i]), result);
-      if (!error.isEmpty()) return Failure("--" + setting.name + " " + error);
-    } else if (const auto entry = file.entries.constFind(setting.name);
-               entry != file.entries.cend()) {
-      error = setting.apply(entry->value, result);
+    QString& given = result.given[setting.name];
+    given = setting.defaultValue;
+    const QString error = setting.apply(given, result);
+    Q_ASSERT(error.isEmpty());
+    if (const auto entry = file.entries.constFind(setting.name); entry != file.entries.cend()) {
+      given = entry->value;
+      const QString error = setting.apply(given, result);
       if (!error.isEmpty()) {
         return Failure(FilePlace(result.config, entry->line, setting.name) + " " + error);
       }
-    } else {
-      error = setting.apply(setting.defaultValue, result);
-      Q_ASSERT(error.isEmpty());
+    }
+    if (parser.isSet(options[i])) {
+      given = setting.valueName.isEmpty() ? QString("true") : parser.value(options[i]);
+      const QString error = setting.apply(given, result);
+      if (!error.isEmpty()) return Failure("--" + setting.name + " " + error);
     }
   }
 
   CommandLine parsed;
   parsed.options = result;
   return parsed;
+}
+
+QStringList SettingsAwaitingRestart(const ServerOptions& running, const ServerOptions& reread) {
+  QStringList waiting;
+  for (const Setting& setting : Settings()) {
+    if (!setting.reloadable &&
+        running.given.value(setting.name) != reread.given.value(setting.name)) {
+      waiting << setting.name;
+    }
+  }
+  return waiting;
 }
 
 QString LibraryToLoad(const QString& option, const QString& executableDir) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -28,6 +29,9 @@ struct ServerOptions {
   QByteArray welcomeSender = "OrlanServer";
   QByteArray welcomeText = "Welcome to Orlan RP Server";
 
+  // Each setting's text as given (command line, else file, else default), by name.
+  QMap<QString, QString> given;
+
   bool operator==(const ServerOptions&) const = default;
 };
 
@@ -41,6 +45,10 @@ struct CommandLine {
 
 // `arguments` includes the program name first.
 CommandLine ParseCommandLine(const QStringList& arguments);
+
+// The names of the settings that differ between `running` and `reread` but
+// take effect only at the next start.
+QStringList SettingsAwaitingRestart(const ServerOptions& running, const ServerOptions& reread);
 
 // The library file to load: the option when given, else the one beside the
 // executable when it exists, else the bare name for the loader's search path.
