@@ -101,6 +101,9 @@ for system_units in /lib/systemd/system /usr/lib/systemd/system; do
   [ -d "$system_units" ] && cp -n "$system_units"/*.target "$system_units"/*.slice \
     "$system_units"/*.socket "$root/usr/lib/systemd/system/" 2>/dev/null
 done
+# ExecReload runs kill from procps, a dependency of the package.
+mkdir -p "$root/bin"
+cp /bin/kill "$root/bin/"
 for unit in quorvane.service quorvane@north.service; do
   if ! output=$(MANPATH="$root/usr/share/man" systemd-analyze verify --root="$root" "$unit" 2>&1) ||
     [ -n "$output" ]; then
