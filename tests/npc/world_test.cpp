@@ -180,6 +180,16 @@ TEST(WorldShownTest, OtherPlayerIsShownOnlyWhenItsCurrentConnectionLoggedIn) {
          host.DisconnectPlayer(0);
        },
        false},
+      {"logged in, its peer went unnoticed; a new connection past its handshake",
+       [&](NpcHost& host, ScriptedGenerator& generator) {
+         connect(host, generator);
+         host.Login(0, NameBlock("Ann"));
+         host.Received(0);
+         connect(host, generator);
+         host.DisconnectPlayer(0);
+         connect(host, generator);
+       },
+       false},
       {"its login failed before the welcome line",
        [&](NpcHost& host, ScriptedGenerator& generator) {
          connect(host, generator);
