@@ -87,7 +87,7 @@ struct NpcState {
   }
 };
 
-// Follows the NPCs through one player's packets and fails the test at the
+// Follows the NPCs through one player's packets and stops the test at the
 // first packet that breaks a walk: a 203 must start where the NPC stands and
 // face as it faces, a 205 of a known NPC must show it there, and no step may
 // leave 10 to 100.
@@ -105,7 +105,7 @@ class WalkTracker {
       EXPECT_LE(shown.dir, 9);
       const auto known = npcs_.find(entry);
       if (known != npcs_.end()) {
-        EXPECT_EQ(shown, known->second) << "shown again elsewhere than it stands";
+        ASSERT_EQ(shown, known->second) << "shown again elsewhere than it stands";
         shown.moves = known->second.moves;
       }
       npcs_[entry] = shown;
@@ -117,7 +117,7 @@ class WalkTracker {
     ASSERT_EQ(packet.payload.size(), 54u);
     const std::uint8_t newDir = packet.payload[53];
     ASSERT_TRUE(newDir >= 1 && newDir <= 9 && newDir != 5) << int{newDir};
-    EXPECT_EQ(packet.payload, NpcStepBytes(entry, npc.x, npc.y, npc.dir, newDir))
+    ASSERT_EQ(packet.payload, NpcStepBytes(entry, npc.x, npc.y, npc.dir, newDir))
         << "a step starts where the last one ended";
     const Step step = StepOf(newDir);
     npc.x += step.dx;
@@ -134,7 +134,7 @@ class WalkTracker {
 
  private:
   static void ExpectInside(const NpcState& npc) {
-    EXPECT_TRUE(npc.x >= kMinCoordinate && npc.x <= kMaxCoordinate && npc.y >= kMinCoordinate &&
+    ASSERT_TRUE(npc.x >= kMinCoordinate && npc.x <= kMaxCoordinate && npc.y >= kMinCoordinate &&
                 npc.y <= kMaxCoordinate)
         << "at " << npc.x << "," << npc.y;
   }
@@ -256,6 +256,7 @@ TEST_F(LateJoinerE2eTest, IsShownThePlayerThenBothNpcsWhereTheyStand) {
     ASSERT_TRUE(packet) << "Ann was never told of Bob";
     if (*packet == bobAppears) break;
     if (IsNpc(*packet)) annSees.Take(*packet);
+    if (HasFatalFailure()) return;
   }
   const NpcState npc0 = annSees.Npc('0');
   const NpcState npc1 = annSees.Npc('1');
