@@ -107,6 +107,8 @@ class Form1 {
 
   void SpawnNpcs();
   void MoveNpcs();
+  // Shows a player who has just logged in who is on the map already.
+  void ShowWorldTo(std::size_t index);
   // Inserts message + CR LF at the top of the log.
   void Log(std::string_view message);
 

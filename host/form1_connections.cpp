@@ -32,6 +32,8 @@ void Form1::WireSlot(std::size_t index) {
     Publish([index](ConnectionObserver& observer) { observer.HandshakeDone(index); });
   });
   slot.session.SetLoggedInHandler([this, index](std::string_view fileName, bool found) {
+    slots_[index]->loggedIn = true;
+    ShowWorldTo(index);
     Publish([&](ConnectionObserver& observer) { observer.LoggedIn(index, fileName, found); });
   });
   slot.session.SetClosedHandler(
@@ -42,6 +44,7 @@ void Form1::WireSlot(std::size_t index) {
 
 void Form1::ConnectionAccepted(std::size_t index) {
   SessionSlot& slot = *slots_[index];
+  slot.loggedIn = false;
   if (slot.session.Stat() != SocketControl::kConnected) return;
   slot.acceptedAt = clock_.Now();
   slot.handshakeDeadline->Start(settings_.handshakeTimeout);
@@ -65,6 +68,7 @@ void Form1::HandshakeDeadline(std::size_t index) {
 void Form1::ConnectionClosed(std::size_t index, CloseReason reason) {
   SessionSlot& slot = *slots_[index];
   slot.handshakeDeadline->Stop();
+  slot.loggedIn = false;
   const auto lasted =
       std::chrono::duration_cast<std::chrono::milliseconds>(clock_.Now() - slot.acceptedAt);
   const HostCause cause = std::exchange(slot.closing, HostCause::kNone);

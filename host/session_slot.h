@@ -25,6 +25,9 @@ struct Form1::SessionSlot {
   Clock::TimePoint acceptedAt{};
   // Why the host is ending the connection, told with its closed event.
   HostCause closing = HostCause::kNone;
+  // The current connection has logged in: its name block and character are
+  // its own, not those a previous connection left in the slot.
+  bool loggedIn = false;
 };
 
 }  // namespace quorvane

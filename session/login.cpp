@@ -8,6 +8,7 @@
 
 #include "data_files.h"
 #include "opcodes.h"
+#include "player_announcement.h"
 #include "server_socket.h"
 #include "wire_fields.h"
 
@@ -52,10 +53,7 @@ void ServerSocket::Login(ByteView payload) {
   SendSealed(opcode::kLoginStep, kZero);
   SendSealed(opcode::kLoginStep, kZero);
 
-  Bytes announcement(NameField.begin(), NameField.end());
-  Append(announcement, position);
-  Append(announcement, std::to_array<std::uint8_t>({0x00, 0x00, 0x00}));
-  RaiseAllSend(opcode::kAppeared, announcement);
+  RaiseAllSend(opcode::kAppeared, PlayerAnnouncement(NameField, CharacterRecord));
 
   SendSealed(opcode::kChatLine, welcome_);
   if (loggedIn_) loggedIn_(fileName, loaded.has_value());

@@ -183,6 +183,14 @@ TEST(ProgramTest, HelpAndVersionGoToStandardOutput) {
   EXPECT_TRUE(version.WaitForStdoutLine("quorvane ", 0ms));
 }
 
+TEST(ClientProgramTest, VersionIsTheProjectsOnStandardOutput) {
+  ChildProcess::Options options;
+  options.arguments = {QUORVANE_CLIENT, "--version"};
+  ChildProcess version(options);
+  EXPECT_EQ(version.WaitForExit(5s), 0);
+  EXPECT_EQ(version.StdoutLines(), std::vector<std::string>{"quorvane-client " QUORVANE_VERSION});
+}
+
 TEST(ClientProgramTest, PipedCommandsAreSentAndRepliesPrinted) {
   ServerProcess server(QUORVANE_PROGRAM, {});
   ChildProcess::Options options;

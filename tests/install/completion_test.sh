@@ -40,8 +40,10 @@ expect "$work/maps" quorvane --data-dir "$work/ma"
 expect "" quorvane --port ""
 expect "--name" quorvane-client --n
 expect "--help --host" quorvane-client --h
+expect "--version" quorvane-client --v
 expect "" quorvane-client --port 1
 expect "new-character new-items" quorvane-data new
+expect "--version" quorvane-data --v
 expect "--help --type" quorvane-data show --
 expect "character" quorvane-data show --type c
 expect "--item" quorvane-data new-items --it

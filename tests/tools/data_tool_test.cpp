@@ -232,5 +232,14 @@ TEST_F(DataToolTest, ShowRefusesWhatIsNotACharacterOrItemFile) {
   }
 }
 
+TEST_F(DataToolTest, VersionIsTheProjectsOnStandardOutput) {
+  for (const char* option : {"--version", "-v"}) {
+    const Run run = Tool({option});
+    EXPECT_EQ(run.status, 0) << option;
+    EXPECT_EQ(run.out, "quorvane-data " QUORVANE_VERSION "\n") << option;
+    EXPECT_EQ(run.err, "") << option;
+  }
+}
+
 }  // namespace
 }  // namespace quorvane::testing

@@ -34,7 +34,8 @@ constexpr char kUsage[] =
     "  new-character FILE   write a character file from --level, --class, --posx, ...\n"
     "  new-items FILE       write an item file from --item options\n"
     "\n"
-    "Run quorvane-data COMMAND --help for the options of a command.\n";
+    "Run quorvane-data COMMAND --help for the options of a command,\n"
+    "quorvane-data --version for the version.\n";
 
 class UsageError : public std::runtime_error {
  public:
@@ -282,6 +283,10 @@ int RunDataCommand(const QStringList& arguments, std::ostream& out, std::ostream
     if (command == "new-items") return NewItems(rest, out, err);
     if (command == "-h" || command == "--help" || command == "help") {
       out << kUsage;
+      return kDone;
+    }
+    if (command == "-v" || command == "--version") {
+      out << "quorvane-data " QUORVANE_VERSION "\n";
       return kDone;
     }
     throw UsageError("unknown command \"" + Text(command) + "\"");
