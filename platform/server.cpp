@@ -20,6 +20,12 @@ HostSettings SettingsFrom(const ServerOptions& options) {
   settings.port = options.port;
   settings.tickInterval = std::chrono::milliseconds(options.tickMs);
   settings.handshakeTimeout = options.handshakeTimeout;
+  settings.loginTimeout = options.loginTimeout;
+  settings.idleTimeout = options.idleTimeout;
+  settings.admission = options.admission;
+  settings.relaySoftLimit = options.relaySoftLimit;
+  settings.relayRates = options.relayRates;
+  settings.requireCharacter = options.requireCharacter;
   return settings;
 }
 

@@ -1,6 +1,7 @@
 // The host's side of a connection's life on fake sockets and a fake clock:
-// the handshake deadline, the events its observers hear, Timer1's tick, and
-// the order in which the relay and the announcements reach the slots.
+// the deadlines, the events its observers hear and the lines its diagnostics
+// write, Timer1's tick, and the order in which the relay and the
+// announcements reach the slots.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "host_fakes.h"
 #include "linked_api.h"
 #include "protocol_client.h"
+#include "report_log.h"
 
 namespace quorvane::testing {
 namespace {
@@ -52,6 +54,24 @@ std::string ReasonText(CloseReason reason) {
   return "?";
 }
 
+std::string CauseText(HostCause cause) {
+  switch (cause) {
+    case HostCause::kNone:
+      return "";
+    case HostCause::kHandshakeTimeout:
+      return " (handshake timeout)";
+    case HostCause::kLoginTimeout:
+      return " (login timeout)";
+    case HostCause::kIdleTimeout:
+      return " (idle timeout)";
+    case HostCause::kCharacterInUse:
+      return " (character in use)";
+    case HostCause::kNoCharacterFile:
+      return " (no character file)";
+  }
+  return " (?)";
+}
+
 // Every event as one line of text, in order.
 class RecordingObserver : public ConnectionObserver {
  public:
@@ -69,8 +89,7 @@ class RecordingObserver : public ConnectionObserver {
   void ConnectionClosed(std::size_t slot, CloseReason reason, HostCause cause,
                         std::chrono::milliseconds lasted) override {
     events.push_back("closed " + std::to_string(slot) + " " + ReasonText(reason) +
-                     (cause == HostCause::kHandshakeTimeout ? " (handshake timeout)" : "") +
-                     " after " + std::to_string(lasted.count()) + " ms");
+                     CauseText(cause) + " after " + std::to_string(lasted.count()) + " ms");
   }
 
   std::vector<std::string> events;
@@ -92,23 +111,24 @@ class JournaledSocket : public FakeSocket {
   std::size_t slot_;
 };
 
+// A host with the product's defaults but for what a test changes.
+HostSettings Defaults(const DataFolder& data) {
+  HostSettings settings;
+  settings.dataDir = data.root();
+  settings.tickInterval = 5s;
+  return settings;
+}
+
 class ConnectionEventsTest : public ::testing::Test {
  protected:
-  ConnectionEventsTest() { Build(30s); }
+  ConnectionEventsTest() { Build(Defaults(data_)); }
 
-  // A fresh host on the same fakes with `handshakeTimeout`.
-  void Build(std::chrono::milliseconds handshakeTimeout) {
+  // A fresh host on the same fakes.
+  void Build(const HostSettings& settings) {
     form_.reset();
-    HostSettings settings;
-    settings.dataDir = data_.root();
-    settings.tickInterval = 5s;
-    settings.handshakeTimeout = handshakeTimeout;
+    reports_.lines.clear();
     form_ = std::make_unique<Form1>(
-        Form1::Controls{text_,
-                        listener_,
-                        {sockets_[0], sockets_[1]},
-                        clock_,
-                        [this](std::string_view report) { reports_.emplace_back(report); }},
+        Form1::Controls{text_, listener_, {sockets_[0], sockets_[1]}, clock_, reports_.Sink()},
         LinkedApi(), generator_, settings);
     form_->AddObserver(observer_);
   }
@@ -149,22 +169,28 @@ class ConnectionEventsTest : public ::testing::Test {
                                                    JournaledSocket(journal_, 1)};
   std::array<std::unique_ptr<ProtocolClient>, kSlotCount> clients_;
   Generator generator_{42, [] { return std::uint64_t{7}; }};
-  std::vector<std::string> reports_;
+  ReportLog reports_;
   RecordingObserver observer_;
   std::unique_ptr<Form1> form_;
 };
 
+const std::string kSlot1 = "slot 1 127.0.0.1:40000";
+
 TEST_F(ConnectionEventsTest, SilentConnectionIsResetAtItsDeadlineAndTheSlotServesTheNext) {
+  HostSettings settings = Defaults(data_);
+  settings.handshakeTimeout = 30s;
+  settings.loginTimeout = 0s;
+  settings.admission.timeoutPenalty = 0s;  // the next connection comes from the same address
+  Build(settings);
   ASSERT_EQ(Connect(), 0u);
   clock_.Advance(30s - 1ms);
   EXPECT_TRUE(Connected(0));
-  EXPECT_TRUE(reports_.empty());
+  EXPECT_EQ(reports_.lines, std::vector<std::string>{"I " + kSlot1 + ": accepted"});
 
   clock_.Advance(1ms);
   EXPECT_FALSE(Connected(0));
   EXPECT_EQ(sockets_[0].resets, 1);
-  EXPECT_EQ(reports_, std::vector<std::string>{
-                          "closing the connection from 127.0.0.1:40000: no handshake within 30 s"});
+  EXPECT_EQ(reports_.lines.back(), "W " + kSlot1 + ": closed: no handshake within 30 s");
   EXPECT_EQ(observer_.events.back(), "closed 0 closed by us (handshake timeout) after 30000 ms");
 
   ASSERT_EQ(Connect(2), 0u);
@@ -172,45 +198,115 @@ TEST_F(ConnectionEventsTest, SilentConnectionIsResetAtItsDeadlineAndTheSlotServe
   ASSERT_TRUE(Handshake(0));
 }
 
-// The report gives the timeout the way it was written on the command line.
-TEST_F(ConnectionEventsTest, DeadlineReportNamesTheTimeoutInSeconds) {
+// The line gives each deadline the way it was written on the command line.
+TEST_F(ConnectionEventsTest, DeadlineLinesNameTheTimeoutInSeconds) {
   struct Case {
     std::chrono::milliseconds timeout;
     std::string seconds;
   };
   for (const Case& c : {Case{1ms, "0.001"}, Case{500ms, "0.5"}, Case{1500ms, "1.5"},
                         Case{30s, "30"}, Case{86400s, "86400"}}) {
-    Build(c.timeout);
-    reports_.clear();
+    SCOPED_TRACE(c.seconds);
+    HostSettings settings = Defaults(data_);
+    settings.loginTimeout = 0s;
+    settings.handshakeTimeout = c.timeout;
+    Build(settings);
     ASSERT_EQ(Connect(), 0u);
     clock_.Advance(c.timeout);
-    EXPECT_EQ(reports_, std::vector<std::string>{"closing the connection from 127.0.0.1:40000: "
-                                                 "no handshake within " +
-                                                 c.seconds + " s"});
+    EXPECT_EQ(reports_.lines.at(1),
+              "W " + kSlot1 + ": closed: no handshake within " + c.seconds + " s");
+
+    settings.handshakeTimeout = 24h;
+    settings.loginTimeout = c.timeout;
+    settings.admission.timeoutPenalty = 0s;
+    Build(settings);
+    ASSERT_EQ(Connect(), 0u);
+    ASSERT_TRUE(Handshake(0));
+    clock_.Advance(c.timeout);
+    EXPECT_EQ(reports_.lines.at(1),
+              "W " + kSlot1 + ": closed: no login within " + c.seconds + " s");
   }
 }
 
-TEST_F(ConnectionEventsTest, SessionPastItsHandshakeIsNeverClosedForBeingQuiet) {
+// Each deadline counts from the accept (idle: from the last arrival) and
+// closes the connection at its time, not a millisecond before.
+TEST_F(ConnectionEventsTest, EachDeadlineClosesAQuietConnectionAtItsTime) {
+  struct Case {
+    std::string name;
+    std::chrono::milliseconds handshake, login, idle;
+    bool handshakes, logsIn;
+    std::chrono::milliseconds closesAt;
+    std::string cause;
+  };
+  const Case cases[] = {
+      {"no hello", 10s, 20s, 0s, false, false, 10s, "handshake timeout"},
+      {"no login", 10s, 20s, 0s, true, false, 20s, "login timeout"},
+      {"login deadline before the handshake one", 30s, 5s, 0s, false, false, 5s, "login timeout"},
+      {"idle without a login deadline", 10s, 0s, 45s, true, false, 45s, "idle timeout"},
+      {"idle after a login", 10s, 20s, 45s, true, true, 45s, "idle timeout"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    data_.WriteCharacter("Ann", Bytes(93, 0x00));
+    HostSettings settings = Defaults(data_);
+    settings.handshakeTimeout = c.handshake;
+    settings.loginTimeout = c.login;
+    settings.idleTimeout = c.idle;
+    Build(settings);
+    ASSERT_EQ(Connect(), 0u);
+    if (c.handshakes) {
+      ASSERT_TRUE(Handshake(0));
+    }
+    if (c.logsIn) sockets_[0].Deliver(clients_[0]->Seal(kLogin, LoginBlock("Ann")));
+    clock_.Advance(c.closesAt - 1ms);
+    EXPECT_TRUE(Connected(0));
+    clock_.Advance(1ms);
+    EXPECT_FALSE(Connected(0));
+    EXPECT_EQ(observer_.events.back(), "closed 0 closed by us (" + c.cause + ") after " +
+                                           std::to_string(c.closesAt.count()) + " ms");
+  }
+}
+
+TEST_F(ConnectionEventsTest, LoggedInSessionWithoutIdleTimeoutIsNeverClosedForBeingQuiet) {
   ASSERT_EQ(Connect(), 0u);
-  clock_.Advance(29s);
+  clock_.Advance(9s);
   ASSERT_TRUE(Handshake(0));
+  clock_.Advance(10s);
+  sockets_[0].Deliver(clients_[0]->Seal(kLogin, LoginBlock("Nobody")));
   clock_.Advance(24h);
   EXPECT_TRUE(Connected(0));
   EXPECT_EQ(sockets_[0].resets, 0);
-  EXPECT_TRUE(reports_.empty());
+  EXPECT_TRUE(clock_.Running().empty());
+}
+
+TEST_F(ConnectionEventsTest, EveryArrivalPutsTheIdleDeadlineOff) {
+  HostSettings settings = Defaults(data_);
+  settings.idleTimeout = 30s;
+  Build(settings);
+  ASSERT_EQ(Connect(), 0u);
+  ASSERT_TRUE(Handshake(0));
+  sockets_[0].Deliver(clients_[0]->Seal(kLogin, LoginBlock("Nobody")));
+  for (int i = 0; i < 10; ++i) {
+    clock_.Advance(29s);
+    sockets_[0].Deliver(clients_[0]->Seal(124, {}));
+  }
+  EXPECT_TRUE(Connected(0));
+  clock_.Advance(30s);
+  EXPECT_FALSE(Connected(0));
+  EXPECT_EQ(reports_.lines.back(), "W " + kSlot1 + ": closed: nothing received for 30 s");
 }
 
 TEST_F(ConnectionEventsTest, DeadlineOfAConnectionThatEndedDoesNotCutTheNextOneShort) {
   ASSERT_EQ(Connect(1), 0u);
-  clock_.Advance(10s);
+  clock_.Advance(4s);
   sockets_[0].Drop(CloseReason::kPeerClosed);
-  clock_.Advance(10s);
+  clock_.Advance(4s);
   ASSERT_EQ(Connect(2), 0u);
 
-  // 30 s after the first connection: the second has 20 s left.
-  clock_.Advance(25s);
+  // 10 s after the first connection: the second has 8 s left.
+  clock_.Advance(9s);
   EXPECT_TRUE(Connected(0));
-  clock_.Advance(5s);
+  clock_.Advance(1s);
   EXPECT_FALSE(Connected(0));
   EXPECT_EQ(sockets_[0].resets, 1);
 }
@@ -227,10 +323,11 @@ TEST_F(ConnectionEventsTest, ConnectionThatEndedBeforeItsDeadlineIsLeftAlone) {
 TEST_F(ConnectionEventsTest, DeadlineOnASocketThatLostItsPeerUnnoticedOnlyClosesIt) {
   ASSERT_EQ(Connect(), 0u);
   sockets_[0].Disconnect();
-  clock_.Advance(30s);
+  clock_.Advance(1h);
   EXPECT_EQ(sockets_[0].resets, 0);
-  EXPECT_EQ(sockets_[0].closes, 2);  // before the Accept, then at the deadline
-  EXPECT_TRUE(reports_.empty());
+  EXPECT_EQ(sockets_[0].closes, 2);  // before the Accept, then at the first deadline
+  EXPECT_EQ(reports_.lines, std::vector<std::string>{"I " + kSlot1 + ": accepted"});
+  EXPECT_TRUE(clock_.Running().empty());
 }
 
 TEST_F(ConnectionEventsTest, ObserversHearEachStepOfAConnectionInOrder) {
@@ -270,24 +367,44 @@ TEST_F(ConnectionEventsTest, RemovedObserverHearsNothingMore) {
   EXPECT_EQ(observer_.events.back(), "closed 0 reset after 0 ms");
 }
 
-TEST_F(ConnectionEventsTest, SessionReportsReachTheHostsDiagnostics) {
+TEST_F(ConnectionEventsTest, LinesFollowTheConnectionsLifeAndNameItsSlotAndPeer) {
   // A regular file whose first read fails (EIO) for every user, root included.
   std::filesystem::create_symlink("/proc/self/mem", data_.root() / "characters" / "Locked");
-  ASSERT_EQ(Connect(), 0u);
+  data_.WriteCharacter("Ann", Bytes(93, 0x00));
+  ASSERT_EQ(Connect(1), 0u);
   ASSERT_TRUE(Handshake(0));
   sockets_[0].Deliver(clients_[0]->Seal(kLogin, LoginBlock("Locked")));
-  ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_EQ(
-      reports_[0].rfind(
-          "cannot read character file \"" + data_.root().string() + "/characters/Locked\": ", 0),
-      0u)
-      << reports_[0];
-  EXPECT_EQ(observer_.events.back(), "logged in 0 Locked not found");
+  sockets_[0].Deliver(clients_[0]->Seal(kLogin, LoginBlock("Ann")));
+  listener_.peer = {"::ffff:192.0.2.7", 51000};
+  ASSERT_EQ(Connect(2), 1u);
+  sockets_[1].Drop(CloseReason::kReset);
+  sockets_[0].Drop(CloseReason::kSendBound);
+
+  const std::string slot2 = "slot 2 192.0.2.7:51000";
+  const std::vector<std::string>& lines = reports_.lines;
+  ASSERT_EQ(lines.size(), 7u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[0], "I " + kSlot1 + ": accepted");
+  EXPECT_EQ(lines[1].rfind("W " + kSlot1 + ": cannot read character file \"" +
+                               data_.root().string() + "/characters/Locked\": ",
+                           0),
+            0u)
+      << lines[1];
+  EXPECT_EQ(lines[2], "I " + kSlot1 + ": logged in as \"Locked\": no character file");
+  EXPECT_EQ(lines[3], "I " + kSlot1 + ": logged in as \"Ann\"");
+  EXPECT_EQ(lines[4], "I " + slot2 + ": accepted");
+  EXPECT_EQ(lines[5], "I " + slot2 + ": closed: the connection was reset or failed");
+  EXPECT_EQ(lines[6], "W " + kSlot1 +
+                          ": closed: the peer does not read: more than its send bound waited to "
+                          "be sent");
 }
 
 class RelayOrderTest : public ConnectionEventsTest {
  protected:
   void SetUp() override {
+    // The players here stay for hours without logging in.
+    HostSettings settings = Defaults(data_);
+    settings.loginTimeout = 0s;
+    Build(settings);
     ASSERT_EQ(Connect(1), 0u);
     ASSERT_EQ(Connect(2), 1u);
     ASSERT_TRUE(Handshake(0));
