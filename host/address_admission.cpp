@@ -62,19 +62,23 @@ AddressAdmission::Record& AddressAdmission::RecordOf(const IpAddress& address, T
   return records_[address];
 }
 
-// First whatever no longer matters; when every record still does, the one
-// whose last request or ban end lies furthest back.
+// First whatever no longer matters; when every record still does, the
+// sixteenth whose last request or ban end lies furthest back, so that a flood
+// of new addresses pays for the search once per many of them.
 void AddressAdmission::MakeRoom(TimePoint now) {
   std::erase_if(records_, [&](const auto& entry) { return !Live(entry.second, now); });
   if (records_.size() < kMaxTracked) return;
-  const auto latest = [](const Record& record) {
-    return record.recent.empty() ? record.bannedUntil
+  std::vector<std::pair<TimePoint, IpAddress>> byAge;
+  byAge.reserve(records_.size());
+  for (const auto& [address, record] : records_) {
+    const TimePoint latest = record.recent.empty()
+                                 ? record.bannedUntil
                                  : std::max(record.recent.back(), record.bannedUntil);
-  };
-  const auto oldest = std::min_element(
-      records_.begin(), records_.end(),
-      [&](const auto& a, const auto& b) { return latest(a.second) < latest(b.second); });
-  records_.erase(oldest);
+    byAge.emplace_back(latest, address);
+  }
+  const auto cut = byAge.begin() + static_cast<std::ptrdiff_t>(byAge.size() / 16);
+  std::nth_element(byAge.begin(), cut, byAge.end());
+  for (auto oldest = byAge.begin(); oldest != cut; ++oldest) records_.erase(oldest->second);
 }
 
 }  // namespace quorvane

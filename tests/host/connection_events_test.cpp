@@ -4,177 +4,16 @@
 // announcements reach the slots.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
-#include <chrono>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "data_folder.h"
-#include "fake_clock.h"
-#include "fake_socket.h"
-#include "form1.h"
-#include "host_fakes.h"
-#include "linked_api.h"
-#include "protocol_client.h"
-#include "report_log.h"
+#include "host_fixture.h"
 
 namespace quorvane::testing {
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr std::int16_t kLogin = 200;
-constexpr std::int16_t kAppeared = 205;
-constexpr std::int16_t kChatLine = 303;
-const std::string kToServer1 = "Connected client to Server1\r\n";
-
-// A login payload: 00, the name, 00 bytes to 46.
-Bytes LoginBlock(const std::string& name) {
-  Bytes block(46, 0x00);
-  std::copy(name.begin(), name.end(), block.begin() + 1);
-  return block;
-}
-
-std::string ReasonText(CloseReason reason) {
-  switch (reason) {
-    case CloseReason::kPeerClosed:
-      return "peer closed";
-    case CloseReason::kReset:
-      return "reset";
-    case CloseReason::kTimedOut:
-      return "timed out";
-    case CloseReason::kSendBound:
-      return "send bound";
-    case CloseReason::kClosedByUs:
-      return "closed by us";
-  }
-  return "?";
-}
-
-std::string CauseText(HostCause cause) {
-  switch (cause) {
-    case HostCause::kNone:
-      return "";
-    case HostCause::kHandshakeTimeout:
-      return " (handshake timeout)";
-    case HostCause::kLoginTimeout:
-      return " (login timeout)";
-    case HostCause::kIdleTimeout:
-      return " (idle timeout)";
-    case HostCause::kCharacterInUse:
-      return " (character in use)";
-    case HostCause::kNoCharacterFile:
-      return " (no character file)";
-  }
-  return " (?)";
-}
-
-// Every event as one line of text, in order.
-class RecordingObserver : public ConnectionObserver {
- public:
-  void ConnectionAccepted(std::size_t slot, std::string_view peer) override {
-    events.push_back("accepted " + std::to_string(slot) + " " + std::string(peer));
-  }
-  void ConnectionRefused(std::string_view, RefusalReason) override { events.push_back("refused"); }
-  void HandshakeDone(std::size_t slot) override {
-    events.push_back("handshake " + std::to_string(slot));
-  }
-  void LoggedIn(std::size_t slot, std::string_view fileName, bool characterFound) override {
-    events.push_back("logged in " + std::to_string(slot) + " " + std::string(fileName) +
-                     (characterFound ? " found" : " not found"));
-  }
-  void ConnectionClosed(std::size_t slot, CloseReason reason, HostCause cause,
-                        std::chrono::milliseconds lasted) override {
-    events.push_back("closed " + std::to_string(slot) + " " + ReasonText(reason) +
-                     CauseText(cause) + " after " + std::to_string(lasted.count()) + " ms");
-  }
-
-  std::vector<std::string> events;
-};
-
-// A fake socket that also notes, in one journal shared by all slots, which
-// slot each write went to.
-class JournaledSocket : public FakeSocket {
- public:
-  JournaledSocket(std::vector<std::size_t>& journal, std::size_t slot)
-      : journal_(journal), slot_(slot) {}
-  void SendData(ByteView bytes) override {
-    journal_.push_back(slot_);
-    FakeSocket::SendData(bytes);
-  }
-
- private:
-  std::vector<std::size_t>& journal_;
-  std::size_t slot_;
-};
-
-// A host with the product's defaults but for what a test changes.
-HostSettings Defaults(const DataFolder& data) {
-  HostSettings settings;
-  settings.dataDir = data.root();
-  settings.tickInterval = 5s;
-  return settings;
-}
-
-class ConnectionEventsTest : public ::testing::Test {
- protected:
-  ConnectionEventsTest() { Build(Defaults(data_)); }
-
-  // A fresh host on the same fakes.
-  void Build(const HostSettings& settings) {
-    form_.reset();
-    reports_.lines.clear();
-    form_ = std::make_unique<Form1>(
-        Form1::Controls{text_, listener_, {sockets_[0], sockets_[1]}, clock_, reports_.Sink()},
-        LinkedApi(), generator_, settings);
-    form_->AddObserver(observer_);
-  }
-
-  // A connection request; the slot it went to, or kSlotCount when refused.
-  std::size_t Connect(std::int32_t requestID = 1) {
-    std::array<bool, kSlotCount> before{};
-    for (std::size_t slot = 0; slot < kSlotCount; ++slot) before[slot] = Connected(slot);
-    form_->Winsock1_ConnectionRequest(requestID);
-    for (std::size_t slot = 0; slot < kSlotCount; ++slot) {
-      if (!before[slot] && Connected(slot)) return slot;
-    }
-    return kSlotCount;
-  }
-
-  // The client in `slot` sends its hello; false when no reply came.
-  bool Handshake(std::size_t slot) {
-    clients_[slot] = std::make_unique<ProtocolClient>(0xC0FFEE00u + slot);
-    sockets_[slot].Deliver(clients_[slot]->Hello());
-    return clients_[slot]->TakeReply(sockets_[slot].TakeSent());
-  }
-
-  bool Connected(std::size_t slot) const {
-    return sockets_[slot].State() == SocketControl::kConnected;
-  }
-
-  // Packets the client in `slot` opened since the last call.
-  std::vector<Packet> Received(std::size_t slot) {
-    return clients_[slot]->Open(sockets_[slot].TakeSent());
-  }
-
-  DataFolder data_;
-  FakeTextBox text_;
-  FakeListener listener_;
-  FakeClock clock_;
-  std::vector<std::size_t> journal_;
-  std::array<JournaledSocket, kSlotCount> sockets_{JournaledSocket(journal_, 0),
-                                                   JournaledSocket(journal_, 1)};
-  std::array<std::unique_ptr<ProtocolClient>, kSlotCount> clients_;
-  Generator generator_{42, [] { return std::uint64_t{7}; }};
-  ReportLog reports_;
-  RecordingObserver observer_;
-  std::unique_ptr<Form1> form_;
-};
-
-const std::string kSlot1 = "slot 1 127.0.0.1:40000";
+class ConnectionEventsTest : public HostTest {};
 
 TEST_F(ConnectionEventsTest, SilentConnectionIsResetAtItsDeadlineAndTheSlotServesTheNext) {
   HostSettings settings = Defaults(data_);
@@ -237,13 +76,16 @@ TEST_F(ConnectionEventsTest, EachDeadlineClosesAQuietConnectionAtItsTime) {
     bool handshakes, logsIn;
     std::chrono::milliseconds closesAt;
     std::string cause;
+    // The handshake and login deadlines cost the address the penalty.
+    bool penalized;
   };
   const Case cases[] = {
-      {"no hello", 10s, 20s, 0s, false, false, 10s, "handshake timeout"},
-      {"no login", 10s, 20s, 0s, true, false, 20s, "login timeout"},
-      {"login deadline before the handshake one", 30s, 5s, 0s, false, false, 5s, "login timeout"},
-      {"idle without a login deadline", 10s, 0s, 45s, true, false, 45s, "idle timeout"},
-      {"idle after a login", 10s, 20s, 45s, true, true, 45s, "idle timeout"},
+      {"no hello", 10s, 20s, 0s, false, false, 10s, "handshake timeout", true},
+      {"no login", 10s, 20s, 0s, true, false, 20s, "login timeout", true},
+      {"login deadline before the handshake one", 30s, 5s, 0s, false, false, 5s, "login timeout",
+       true},
+      {"idle without a login deadline", 10s, 0s, 45s, true, false, 45s, "idle timeout", false},
+      {"idle after a login", 10s, 20s, 45s, true, true, 45s, "idle timeout", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -262,8 +104,14 @@ TEST_F(ConnectionEventsTest, EachDeadlineClosesAQuietConnectionAtItsTime) {
     EXPECT_TRUE(Connected(0));
     clock_.Advance(1ms);
     EXPECT_FALSE(Connected(0));
-    EXPECT_EQ(observer_.events.back(), "closed 0 closed by us (" + c.cause + ") after " +
-                                           std::to_string(c.closesAt.count()) + " ms");
+    std::vector<std::string> end{"closed 0 closed by us (" + c.cause + ") after " +
+                                 std::to_string(c.closesAt.count()) + " ms"};
+    if (c.penalized) end.push_back("banned 127.0.0.1 penalty for 60000 ms");
+    EXPECT_EQ(std::vector<std::string>(observer_.events.end() - static_cast<long>(end.size()),
+                                       observer_.events.end()),
+              end);
+    EXPECT_EQ(Connect(2), c.penalized ? kSlotCount : 0u);
+    if (Connected(0)) sockets_[0].Drop(CloseReason::kPeerClosed);
   }
 }
 
@@ -351,7 +199,7 @@ TEST_F(ConnectionEventsTest, ObserversHearEachStepOfAConnectionInOrder) {
                                   "accepted 1 127.0.0.1:40000",
                                   "handshake 1",
                                   "logged in 1 Nobody not found",
-                                  "refused",
+                                  "refused 127.0.0.1:40000 slots full",
                                   "closed 0 peer closed after 3500 ms",
                                   "closed 1 timed out after 2500 ms",
                               }));
