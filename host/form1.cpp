@@ -36,8 +36,10 @@ void Form1::Form_Load() {
 }
 
 void Form1::Winsock1_ConnectionRequest(std::int32_t requestID) {
-  const PeerEndpoint peer = Winsock1.PendingPeer(requestID);
-  if (!Admit(requestID, peer)) return;
+  const PeerEndpoint endpoint = Winsock1.PendingPeer(requestID);
+  const auto address = IpAddress::Parse(endpoint.address);
+  const std::string peer = address ? address->WithPort(endpoint.port) : std::string();
+  if (!Admit(requestID, address, peer)) return;
   Text1.SetSelStart(0);
   Text1.SetSelLength(0);
   for (std::size_t index = 0; index < kSlotCount; ++index) {
@@ -46,14 +48,12 @@ void Form1::Winsock1_ConnectionRequest(std::int32_t requestID) {
     Log("Connected client to Server" + std::to_string(index + 1));
     session.Closer();
     session.Accept(requestID);
-    ConnectionAccepted(index, peer);
+    ConnectionAccepted(index, address, peer);
     return;
   }
   Log("Cannot connect more than " + std::to_string(kSlotCount) + " clients");
-  const auto address = IpAddress::Parse(peer.address);
-  const std::string peerText = address ? address->WithPort(peer.port) : std::string();
   Publish([&](ConnectionObserver& observer) {
-    observer.ConnectionRefused(peerText, RefusalReason::kSlotsFull);
+    observer.ConnectionRefused(peer, RefusalReason::kSlotsFull);
   });
 }
 

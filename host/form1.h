@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -130,10 +131,13 @@ class Form1 {
   void Log(std::string_view message);
 
   void WireSlot(std::size_t index);
-  // The address rules over a request; false when it was refused and closed.
-  bool Admit(std::int32_t requestID, const PeerEndpoint& peer);
+  // The address rules over a request from `address` ("ADDR:PORT" in
+  // `peer`); false when it was refused and closed.
+  bool Admit(std::int32_t requestID, const std::optional<IpAddress>& address,
+             const std::string& peer);
   std::size_t SlotsHeldBy(const IpAddress& address) const;
-  void ConnectionAccepted(std::size_t index, const PeerEndpoint& peer);
+  void ConnectionAccepted(std::size_t index, const std::optional<IpAddress>& address,
+                          const std::string& peer);
   // A deadline of the connection in `index` has come: it is closed for `cause`.
   void Deadline(std::size_t index, HostCause cause);
   void IdleCheck(std::size_t index);
@@ -153,11 +157,12 @@ class Form1 {
   Generator& generator_;
   HostSettings settings_;
   AddressAdmission admission_;
+  // Writes the life of every connection to report_; heard first, and gone
+  // only after the slots.
+  std::unique_ptr<ConnectionDiagnostics> diagnostics_;
   std::array<std::unique_ptr<SessionSlot>, kSlotCount> slots_;
   std::unique_ptr<Timer> Timer1;
   std::vector<ConnectionObserver*> observers_;
-  // Writes the life of every connection to report_; heard first.
-  std::unique_ptr<ConnectionDiagnostics> diagnostics_;
 
   std::array<NpcRecord, kNpcTableSize> Npcs{};
   std::int16_t TimerTicks = 0;

@@ -54,8 +54,8 @@ void Form1::WireSlot(std::size_t index) {
                                          [this, index] { IdleCheck(index); });
 }
 
-bool Form1::Admit(std::int32_t requestID, const PeerEndpoint& peer) {
-  const auto address = IpAddress::Parse(peer.address);
+bool Form1::Admit(std::int32_t requestID, const std::optional<IpAddress>& address,
+                  const std::string& peer) {
   AddressAdmission::Verdict verdict;
   if (address) {
     verdict = admission_.Request(*address, clock_.Now(), SlotsHeldBy(*address));
@@ -72,10 +72,8 @@ bool Form1::Admit(std::int32_t requestID, const PeerEndpoint& peer) {
       observer.AddressBanned(banned, verdict.ban->reason, verdict.ban->duration);
     });
   }
-  const std::string peerText = address ? address->WithPort(peer.port) : std::string();
-  Publish([&](ConnectionObserver& observer) {
-    observer.ConnectionRefused(peerText, *verdict.refusal);
-  });
+  Publish(
+      [&](ConnectionObserver& observer) { observer.ConnectionRefused(peer, *verdict.refusal); });
   return false;
 }
 
@@ -86,15 +84,15 @@ std::size_t Form1::SlotsHeldBy(const IpAddress& address) const {
       }));
 }
 
-void Form1::ConnectionAccepted(std::size_t index, const PeerEndpoint& peer) {
+void Form1::ConnectionAccepted(std::size_t index, const std::optional<IpAddress>& address,
+                               const std::string& peer) {
   SessionSlot& slot = *slots_[index];
   if (slot.session.Stat() != SocketControl::kConnected) return;
   const auto now = clock_.Now();
   slot.acceptedAt = now;
   slot.lastHeard = now;
-  slot.address = IpAddress::Parse(peer.address);
-  const std::string peerText = slot.address ? slot.address->WithPort(peer.port) : std::string();
-  slot.subject = "slot " + std::to_string(index + 1) + (peerText.empty() ? "" : " " + peerText);
+  slot.address = address;
+  slot.subject = "slot " + std::to_string(index + 1) + (peer.empty() ? "" : " " + peer);
   slot.characterFile.clear();
   slot.relayBudget.Refill(now);
   slot.handshakeDeadline->Start(settings_.handshakeTimeout);
@@ -104,7 +102,7 @@ void Form1::ConnectionAccepted(std::size_t index, const PeerEndpoint& peer) {
   if (settings_.idleTimeout > std::chrono::milliseconds::zero()) {
     slot.idleDeadline->Start(settings_.idleTimeout);
   }
-  Publish([&](ConnectionObserver& observer) { observer.ConnectionAccepted(index, peerText); });
+  Publish([&](ConnectionObserver& observer) { observer.ConnectionAccepted(index, peer); });
 }
 
 void Form1::Deadline(std::size_t index, HostCause cause) {
