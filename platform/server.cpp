@@ -22,6 +22,12 @@ HostSettings SettingsFrom(const ServerOptions& options) {
   settings.handshakeTimeout = options.handshakeTimeout;
   settings.welcomeLine =
       *WelcomeLine(options.welcomeSender.toStdString(), options.welcomeText.toStdString());
+  settings.loginTimeout = options.loginTimeout;
+  settings.idleTimeout = options.idleTimeout;
+  settings.admission = options.admission;
+  settings.relaySoftLimit = options.relaySoftLimit;
+  settings.relayRates = options.relayRates;
+  settings.requireCharacter = options.requireCharacter;
   return settings;
 }
 
@@ -41,6 +47,7 @@ Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox
 QStringList Server::Reload(const ServerOptions& options) {
   form_.SetWelcomeLine(
       *WelcomeLine(options.welcomeSender.toStdString(), options.welcomeText.toStdString()));
+  form_.SetAddressRanges(options.admission.allow, options.admission.deny);
   return SettingsAwaitingRestart(options_, options);
 }
 

@@ -30,7 +30,8 @@ class Server {
   void Start();
 
   // Takes the settings that can change while the server runs (the welcome
-  // line); returns the names of those that differ but wait for a restart.
+  // line, the allowed and denied ranges); returns the names of those that differ but wait for a
+  // restart.
   QStringList Reload(const ServerOptions& options);
 
   // "ADDR:PORT" being listened on.

@@ -8,8 +8,12 @@
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+
+#include "address_admission.h"
+#include "relay_budget.h"
 
 namespace quorvane {
 
@@ -22,7 +26,14 @@ struct ServerOptions {
   QString dataDir;  // empty: the working directory
   int tickMs = 5000;
   // A connection still without a finished handshake after this long is closed.
-  std::chrono::milliseconds handshakeTimeout{30000};
+  std::chrono::milliseconds handshakeTimeout{10000};
+  // The host's other defences; see HostSettings for each.
+  std::chrono::milliseconds loginTimeout{20000};
+  std::chrono::milliseconds idleTimeout{0};
+  AdmissionSettings admission{};
+  std::size_t relaySoftLimit = 256 * 1024;
+  RelayRates relayRates{};
+  bool requireCharacter = false;
   QString library;  // empty: beside the executable, then the loader's search path
   bool headless = false;
   // The login's closing chat line, as Latin-1 bytes.

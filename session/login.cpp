@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,12 +33,22 @@ Bytes PositionOf(const CharacterRecord& record) {
 
 void ServerSocket::Login(ByteView payload) {
   const auto block = payload.first(std::min(payload.size(), kNameFieldSize));
-  NameField.fill(kBlank);
-  std::copy(block.begin(), block.end(), NameField.begin());
-  NameField[kMarkOffset] = kMark;
+  quorvane::NameField field;
+  field.fill(kBlank);
+  std::copy(block.begin(), block.end(), field.begin());
+  field[kMarkOffset] = kMark;
 
-  const std::string fileName = CharacterFileName(NameField);
-  const auto loaded = LoadCharacter(dataDir_, fileName, diagnostics_);
+  const std::string fileName = CharacterFileName(field);
+  std::optional<quorvane::CharacterRecord> loaded;
+  std::filesystem::path characterFile;
+  if (const auto found = FindDataFile(dataDir_ / kCharacterFolder, fileName)) {
+    // Its own name finds the file at once, without a second case-blind search.
+    loaded = LoadCharacter(dataDir_, found->filename().string(), diagnostics_);
+    if (loaded) characterFile = *found;
+  }
+  if (loginGate_ && !loginGate_(characterFile)) return;
+
+  NameField = field;
   if (loaded) CharacterRecord = *loaded;
   const Bytes position = PositionOf(CharacterRecord);
 

@@ -38,6 +38,10 @@ expect "--data-dir" quorvane --da
 expect "--handshake-timeout --headless --help" quorvane --h
 expect "$work/maps" quorvane --data-dir "$work/ma"
 expect "" quorvane --port ""
+expect "--relay-bytes --relay-rate --relay-soft-limit --require-character" quorvane --re
+expect "--allow --autoban" quorvane --a
+expect "off" quorvane --autoban o
+expect "" quorvane --deny ""
 expect "--name" quorvane-client --n
 expect "--help --host" quorvane-client --h
 expect "--version" quorvane-client --v
