@@ -5,6 +5,21 @@
 #include "session_slot.h"
 
 namespace quorvane {
+namespace {
+
+class NoDataFiles final : public DataFolder {
+ public:
+  std::optional<ByteView> Read(DataKind, std::string_view, const Diagnostics&) override {
+    return std::nullopt;
+  }
+};
+
+DataFolder& DataOf(const Form1::Controls& controls) {
+  static NoDataFiles none;
+  return controls.Data != nullptr ? *controls.Data : none;
+}
+
+}  // namespace
 
 Form1::Form1(Controls controls, const kelvane::Api& cipher, Generator& generator,
              HostSettings settings)
@@ -16,7 +31,7 @@ Form1::Form1(Controls controls, const kelvane::Api& cipher, Generator& generator
       settings_(std::move(settings)) {
   for (std::size_t index = 0; index < kSlotCount; ++index) {
     slots_[index] = std::make_unique<SessionSlot>(controls.Sockets[index].get(), cipher, generator,
-                                                  settings_.dataDir);
+                                                  DataOf(controls), settings_.loginRate);
     WireSlot(index);
   }
   Timer1 = clock_.CreateTimer(TimerKind::kPeriodic, "the NPC timer", [this] { Timer1_Timer(); });

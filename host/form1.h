@@ -7,7 +7,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +16,7 @@
 #include "bytes.h"
 #include "clock.h"
 #include "connection_observer.h"
+#include "data_files.h"
 #include "diagnostics.h"
 #include "generator.h"
 #include "kelvane.hpp"
@@ -32,14 +32,15 @@ inline constexpr std::uint16_t kDefaultPort = 10217;
 inline constexpr std::size_t kSlotCount = 2;
 
 struct HostSettings {
-  // The folder holding characters/ and items/.
-  std::filesystem::path dataDir;
   std::uint16_t port = kDefaultPort;
   // Interval of Timer1, which drives the NPCs.
   std::chrono::milliseconds tickInterval{5000};
   // A connection still without a finished handshake after this long is
   // closed and its slot freed; one past it is never closed for being quiet.
   std::chrono::milliseconds handshakeTimeout{30000};
+  // Logins (200) handled per connection within any one second; the rest are
+  // dropped. 0: no limit.
+  int loginRate = 4;
 };
 
 struct NpcRecord {
@@ -61,6 +62,8 @@ class Form1 {
     Clock& Clock1;
     // Where the host and its sessions report problems; empty drops them.
     Diagnostics Report = {};
+    // Where logins find characters and items; none: no files at all.
+    DataFolder* Data = nullptr;
   };
 
   Form1(Controls controls, const kelvane::Api& cipher, Generator& generator, HostSettings settings);
@@ -107,6 +110,7 @@ class Form1 {
   void WireSlot(std::size_t index);
   void ConnectionAccepted(std::size_t index);
   void HandshakeDeadline(std::size_t index);
+  bool AdmitLogin(std::size_t index);
   void ConnectionClosed(std::size_t index, CloseReason reason);
   void Publish(const std::function<void(ConnectionObserver&)>& notify);
 

@@ -35,6 +35,7 @@ void Form1::WireSlot(std::size_t index) {
   });
   slot.session.SetClosedHandler(
       [this, index](CloseReason reason) { ConnectionClosed(index, reason); });
+  slot.session.SetLoginRateGate([this, index] { return AdmitLogin(index); });
   slot.handshakeDeadline = clock_.CreateTimer(TimerKind::kOneShot, "the handshake deadline",
                                               [this, index] { HandshakeDeadline(index); });
 }
@@ -43,6 +44,8 @@ void Form1::ConnectionAccepted(std::size_t index) {
   SessionSlot& slot = *slots_[index];
   if (slot.session.Stat() != SocketControl::kConnected) return;
   slot.acceptedAt = clock_.Now();
+  slot.loginRate.Reset();
+  slot.loginsDropped = false;
   slot.handshakeDeadline->Start(settings_.handshakeTimeout);
   const std::string peer = slot.socket.PeerAddress();
   Publish([&](ConnectionObserver& observer) { observer.ConnectionAccepted(index, peer); });

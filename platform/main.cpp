@@ -2,6 +2,7 @@
 // Qt event thread, in a window or headless.
 #include <QApplication>
 #include <QCoreApplication>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <optional>
 
 #include "kelvane.hpp"
+#include "non_blocking_output.h"
 #include "plain_text_log_box.h"
 #include "server.h"
 #include "server_options.h"
@@ -23,6 +25,23 @@ void PrintTo(std::FILE* stream, const QString& text) {
   std::fputs(text.toLocal8Bit().constData(), stream);
   std::fflush(stream);
 }
+
+// Once the server runs, standard error is shared with its diagnostics, which
+// go through a queue that never blocks: later lines join that queue.
+void Tell(const QString& text) {
+  quorvane::StandardError().Write(text.toLocal8Bit().toStdString());
+}
+
+// What is still queued for standard output and error gets this long to go out
+// when the program ends.
+constexpr std::chrono::seconds kExitFlushTime{2};
+
+struct FlushAtExit {
+  FlushAtExit() = default;
+  FlushAtExit(const FlushAtExit&) = delete;
+  FlushAtExit& operator=(const FlushAtExit&) = delete;
+  ~FlushAtExit() { quorvane::FlushStandardStreams(kExitFlushTime); }
+};
 
 bool EnvironmentHas(const char* name) {
   const char* value = std::getenv(name);
@@ -64,6 +83,8 @@ int main(int argc, char* argv[]) {
   const std::unique_ptr<QCoreApplication> app = headless
                                                     ? std::make_unique<QCoreApplication>(argc, argv)
                                                     : std::make_unique<QApplication>(argc, argv);
+  // Runs before the application goes, whichever way main returns.
+  const FlushAtExit flushAtExit;
 
   std::optional<kelvane::Library> library;
   const QString libraryFile =
@@ -71,7 +92,7 @@ int main(int argc, char* argv[]) {
   try {
     library.emplace(kelvane::Library::open(libraryFile.toStdString()));
   } catch (const kelvane::LoadError& error) {
-    PrintTo(stderr, QString::fromStdString(error.what()) + "\n");
+    Tell(QString::fromStdString(error.what()) + "\n");
     return 1;
   }
 
@@ -90,10 +111,10 @@ int main(int argc, char* argv[]) {
   try {
     server.Start();
   } catch (const std::runtime_error& error) {
-    PrintTo(stderr, QString::fromStdString(error.what()) + "\n");
+    Tell(QString::fromStdString(error.what()) + "\n");
     return 1;
   }
-  PrintTo(stderr, "listening on " + server.Endpoint() + "\n");
+  Tell("listening on " + server.Endpoint() + "\n");
   quorvane::NotifyReady(server.Endpoint());
   if (window) window->show();
   return app->exec();

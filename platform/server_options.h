@@ -22,6 +22,8 @@ struct ServerOptions {
   int tickMs = 5000;
   // A connection still without a finished handshake after this long is closed.
   std::chrono::milliseconds handshakeTimeout{30000};
+  // Logins handled per connection within any one second; 0: no limit.
+  int loginRate = 4;
   QString library;  // empty: beside the executable, then the loader's search path
   bool headless = false;
 };

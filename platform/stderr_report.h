@@ -1,5 +1,5 @@
 // Reports for the operator on standard error, one line each, as
-// "quorvane: <report>", flushed at once.
+// "quorvane: <report>", through the non-blocking standard error queue.
 #pragma once
 
 #include <string_view>

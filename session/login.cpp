@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "data_files.h"
+#include "data_file_names.h"
 #include "opcodes.h"
 #include "server_socket.h"
 #include "wire_fields.h"
@@ -46,7 +46,7 @@ void ServerSocket::Login(ByteView payload) {
   NameField[kMarkOffset] = kMark;
 
   const std::string fileName = CharacterFileName(NameField);
-  const auto loaded = LoadCharacter(dataDir_, fileName, diagnostics_);
+  const auto loaded = LoadCharacter(data_, fileName, diagnostics_);
   if (loaded) CharacterRecord = *loaded;
   const Bytes position = PositionOf(CharacterRecord);
 

@@ -8,13 +8,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string_view>
 
 #include "bytes.h"
 #include "character_record.h"
+#include "data_files.h"
 #include "diagnostics.h"
 #include "generator.h"
 #include "kelvane.hpp"
@@ -49,9 +49,14 @@ class ServerSocket {
   using LoggedInHandler = std::function<void(std::string_view fileName, bool characterFound)>;
   // The connection ended, whichever way (see SocketControl).
   using ClosedHandler = SocketControl::ClosedHandler;
+  // Asked before each login packet (200) is handled; false drops it. The
+  // packet was opened all the same, so the receive sequence stays in step.
+  using LoginRateGate = std::function<bool()>;
 
+  // `data` is where logins find characters and items; it must outlive the
+  // session.
   ServerSocket(SocketControl& socket, const kelvane::Api& cipher, Generator& generator,
-               std::filesystem::path dataDir);
+               DataFolder& data);
   ServerSocket(const ServerSocket&) = delete;
   ServerSocket& operator=(const ServerSocket&) = delete;
   ~ServerSocket();
@@ -71,6 +76,8 @@ class ServerSocket {
   void SetHandshakeDoneHandler(HandshakeDoneHandler handler);
   void SetLoggedInHandler(LoggedInHandler handler);
   void SetClosedHandler(ClosedHandler handler);
+  // No gate: every login is handled.
+  void SetLoginRateGate(LoginRateGate gate);
   // Where unreadable data files and failed handlers are reported.
   void SetDiagnostics(Diagnostics diagnostics);
 
@@ -100,11 +107,12 @@ class ServerSocket {
   SocketControl& socket_;
   const kelvane::Api& cipher_;
   Generator& generator_;
-  std::filesystem::path dataDir_;
+  DataFolder& data_;
   AllSendHandler allSend_;
   HandshakeDoneHandler handshakeDone_;
   LoggedInHandler loggedIn_;
   ClosedHandler closed_;
+  LoginRateGate loginRateGate_;
   Diagnostics diagnostics_;
 
   std::int16_t SessionPhase = kPhaseIdle;

@@ -6,17 +6,16 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "data_folder.h"
 #include "fake_clock.h"
 #include "fake_socket.h"
 #include "form1.h"
 #include "host_fakes.h"
 #include "linked_api.h"
+#include "memory_data_folder.h"
 #include "protocol_client.h"
 
 namespace quorvane::testing {
@@ -100,7 +99,6 @@ class ConnectionEventsTest : public ::testing::Test {
   void Build(std::chrono::milliseconds handshakeTimeout) {
     form_.reset();
     HostSettings settings;
-    settings.dataDir = data_.root();
     settings.tickInterval = 5s;
     settings.handshakeTimeout = handshakeTimeout;
     form_ = std::make_unique<Form1>(
@@ -108,7 +106,8 @@ class ConnectionEventsTest : public ::testing::Test {
                         listener_,
                         {sockets_[0], sockets_[1]},
                         clock_,
-                        [this](std::string_view report) { reports_.emplace_back(report); }},
+                        [this](std::string_view report) { reports_.emplace_back(report); },
+                        &data_},
         LinkedApi(), generator_, settings);
     form_->AddObserver(observer_);
   }
@@ -140,7 +139,7 @@ class ConnectionEventsTest : public ::testing::Test {
     return clients_[slot]->Open(sockets_[slot].TakeSent());
   }
 
-  DataFolder data_;
+  MemoryDataFolder data_;
   FakeTextBox text_;
   FakeListener listener_;
   FakeClock clock_;
@@ -271,17 +270,12 @@ TEST_F(ConnectionEventsTest, RemovedObserverHearsNothingMore) {
 }
 
 TEST_F(ConnectionEventsTest, SessionReportsReachTheHostsDiagnostics) {
-  // A regular file whose first read fails (EIO) for every user, root included.
-  std::filesystem::create_symlink("/proc/self/mem", data_.root() / "characters" / "Locked");
+  data_.WriteUnreadable(DataKind::kCharacter, "Locked", "Input/output error");
   ASSERT_EQ(Connect(), 0u);
   ASSERT_TRUE(Handshake(0));
   sockets_[0].Deliver(clients_[0]->Seal(kLogin, LoginBlock("Locked")));
-  ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_EQ(
-      reports_[0].rfind(
-          "cannot read character file \"" + data_.root().string() + "/characters/Locked\": ", 0),
-      0u)
-      << reports_[0];
+  EXPECT_EQ(reports_, std::vector<std::string>{
+                          "cannot read character file \"characters/Locked\": Input/output error"});
   EXPECT_EQ(observer_.events.back(), "logged in 0 Locked not found");
 }
 

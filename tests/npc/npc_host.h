@@ -22,7 +22,7 @@ class NpcHost {
  public:
   explicit NpcHost(Generator& generator)
       : form_(Form1::Controls{text_, listener_, {sockets_[0], sockets_[1]}, clock_}, LinkedApi(),
-              generator, {.dataDir = "/nonexistent"}) {
+              generator, {}) {
     form_.Form_Load();
   }
 

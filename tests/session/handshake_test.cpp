@@ -14,6 +14,7 @@ using ::testing::ElementsAre;
 using testing::FakeSocket;
 using testing::Join;
 using testing::LinkedApi;
+using testing::MemoryDataFolder;
 using testing::ProtocolClient;
 using testing::SessionHarness;
 
@@ -96,7 +97,8 @@ TEST(HandshakeTest, ValidHelloIsAnsweredWithOneReplyAndOpensTheSession) {
 TEST(HandshakeTest, HelloAndReplyLookOnTheWireAsExpected) {
   FakeSocket socket;
   FixedGenerator generator(0.0f);
-  ServerSocket session(socket, LinkedApi(), generator, {});
+  MemoryDataFolder data;
+  ServerSocket session(socket, LinkedApi(), generator, data);
   ProtocolClient client(0);
   const Bytes hello = client.Hello();
   EXPECT_THAT(Bytes(hello.begin(), hello.begin() + 11),
@@ -122,7 +124,8 @@ class ServerSeedTest : public ::testing::TestWithParam<SeedCase> {};
 TEST_P(ServerSeedTest, IsTheDrawScaledTo32768AndRoundedDown) {
   FakeSocket socket;
   FixedGenerator generator(GetParam().draw);
-  ServerSocket session(socket, LinkedApi(), generator, {});
+  MemoryDataFolder data;
+  ServerSocket session(socket, LinkedApi(), generator, data);
   ProtocolClient client(99);
   session.Accept(1);
   socket.Deliver(client.Hello());

@@ -3,17 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "data_folder.h"
+#include "memory_data_folder.h"
 #include "session_harness.h"
 
 namespace quorvane {
 namespace {
 
-using testing::DataFolder;
+using testing::MemoryDataFolder;
 using testing::SessionHarness;
 
 constexpr std::int16_t kLogin = 200;
@@ -39,8 +38,8 @@ class SessionEventsTest : public ::testing::Test {
     h.session.SetClosedHandler([this](CloseReason reason) { closed.push_back(reason); });
   }
 
-  DataFolder data;
-  SessionHarness h{data.root()};
+  MemoryDataFolder data;
+  SessionHarness h{data};
   std::vector<std::string> events;
   std::vector<CloseReason> closed;
 };
@@ -96,19 +95,14 @@ TEST_F(SessionEventsTest, CloserOnALiveConnectionIsHeardAsClosedByUs) {
 TEST_F(SessionEventsTest, UnreadableDataFilesAreReportedAndTheLoginGoesOn) {
   std::vector<std::string> reports;
   h.session.SetDiagnostics([&](std::string_view report) { reports.emplace_back(report); });
-  // Regular files whose first read fails (EIO) for every user, root included.
-  std::filesystem::create_symlink("/proc/self/mem", data.root() / "characters" / "Locked");
-  std::filesystem::create_symlink("/proc/self/mem", data.root() / "items" / "Locked");
+  data.WriteUnreadable(DataKind::kCharacter, "Locked", "Input/output error");
+  data.WriteUnreadable(DataKind::kItems, "Locked", "Permission denied");
   ASSERT_TRUE(h.Connect());
-  h.Send(kLogin, LoginBlock("Locked"));
+  h.Send(kLogin, LoginBlock("locked"));
 
-  ASSERT_EQ(reports.size(), 2u);
-  const std::string folder = data.root().string();
-  EXPECT_EQ(
-      reports[0].rfind("cannot read character file \"" + folder + "/characters/Locked\": ", 0), 0u)
-      << reports[0];
-  EXPECT_EQ(reports[1].rfind("cannot read item file \"" + folder + "/items/Locked\": ", 0), 0u)
-      << reports[1];
+  EXPECT_EQ(reports, (std::vector<std::string>{
+                         "cannot read character file \"characters/Locked\": Input/output error",
+                         "cannot read item file \"items/Locked\": Permission denied"}));
   EXPECT_EQ(h.Received().back().opcode, kChatLine);
 }
 
