@@ -39,8 +39,11 @@ Counts Scaled(double scale) {
 void Run(const Options& options) {
   const Counts counts = Scaled(options.scale);
   const BenchData data;
-  quorvane::testing::ServerProcess server(
-      options.program, {.dataDir = data.root().string(), .tickMs = kTickMs, .extraArguments = {}});
+  // The login figure times repeated logins on one connection: no rate limit.
+  quorvane::testing::ServerProcess server(options.program,
+                                          {.dataDir = data.root().string(),
+                                           .tickMs = kTickMs,
+                                           .extraArguments = {"--login-rate", "0"}});
   std::cout << "quorvane server benchmark: 127.0.0.1:" << server.port() << ", "
             << std::thread::hardware_concurrency() << " CPUs; " << counts.pings << " pings, "
             << counts.logins << " logins, " << counts.relayed << " relayed one at a time and "

@@ -15,7 +15,7 @@
 
 namespace quorvane::testing {
 
-class MemoryDataFolder final : public DataFolder {
+class MemoryDataFolder final : public quorvane::DataFolder {
  public:
   void Write(DataKind kind, const std::string& name, const Bytes& bytes) {
     Folder& folder = FolderOf(kind);

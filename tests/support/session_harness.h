@@ -27,7 +27,7 @@ class SessionHarness {
   explicit SessionHarness(std::uint32_t clientSeed = kClientSeed, std::uint64_t generatorSeed = 42)
       : SessionHarness(ownData_, clientSeed, generatorSeed) {}
   // Logins find their files in `data`, which must outlive the harness.
-  explicit SessionHarness(DataFolder& data, std::uint32_t clientSeed = kClientSeed,
+  explicit SessionHarness(quorvane::DataFolder& data, std::uint32_t clientSeed = kClientSeed,
                           std::uint64_t generatorSeed = 42)
       : generator(generatorSeed, [] { return std::uint64_t{0}; }),
         session(socket, LinkedApi(), generator, data),
