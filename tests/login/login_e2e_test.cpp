@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -140,6 +141,40 @@ TEST_F(LoginE2eTest, OverflowingPositionEndsTheLoginAndTheServerGoesOn) {
   EXPECT_EQ(Next(*other, caster.size()), caster);
   EXPECT_EQ(Next(*edge, 1),
             (std::vector<Packet>{ExpectedAnnouncement(NameBlock("Mirelle"), kCaster)}));
+}
+
+// The server reads the data folder through a cache: an operator's change
+// must be served at the very next login, however soon it comes.
+TEST_F(LoginE2eTest, AnOperatorsChangesAreServedAtTheNextLogin) {
+  auto first = Player(21u);
+  auto second = Player(22u);
+  const auto logIn = [&](client::SyncClient& peer, const std::string& name,
+                         const TestCharacter& character) {
+    peer.Send(200, NameBlock(name));
+    const std::vector<Packet> expected = ExpectedLogin(NameBlock(name), character);
+    EXPECT_EQ(Next(peer, expected.size()), expected) << name;
+    Next(first.get() == &peer ? *second : *first, 1);  // the announcement
+  };
+
+  const TestCharacter moved{.level = 181, .cls = 1, .stat1a = 4200, .posX = 46, .posY = 51};
+  data.WriteCharacter("Torvald", CharacterFile(moved));
+  logIn(*first, "Torvald", moved);
+
+  const TestCharacter newcomer{.level = 2, .posX = 9, .posY = 8};
+  data.WriteCharacter("Newcomer", CharacterFile(newcomer));
+  logIn(*second, "Newcomer", newcomer);
+
+  std::filesystem::rename(data.root() / "characters" / "Newcomer",
+                          data.root() / "characters" / "newcomer");
+  logIn(*first, "NEWCOMER", newcomer);
+
+  // Gone: the record stays as it stood on that slot.
+  std::filesystem::remove(data.root() / "characters" / "newcomer");
+  logIn(*second, "Newcomer", newcomer);
+  std::filesystem::remove(data.root() / "characters" / "Torvald");
+  logIn(*first, "Torvald", newcomer);
+  ExpectOnlyPong(*first);
+  ExpectOnlyPong(*second);
 }
 
 }  // namespace
