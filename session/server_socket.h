@@ -1,8 +1,9 @@
 // One player's session: its connection, the handshake that builds its
 // CipherState, the receive loop, the opcode dispatch and every packet the
 // server sends to that player. Free of I/O: it talks to its socket through
-// SocketControl and to the cipher through the loaded Kelvane exports, and
-// tells its host what happens through events.
+// SocketControl, to the cipher through the loaded Kelvane exports and to the
+// data files through DataFolder, and tells its host what happens through
+// events.
 #pragma once
 
 #include <array>
@@ -76,7 +77,7 @@ class ServerSocket {
   void SetHandshakeDoneHandler(HandshakeDoneHandler handler);
   void SetLoggedInHandler(LoggedInHandler handler);
   void SetClosedHandler(ClosedHandler handler);
-  // No gate: every login is handled.
+  // Without a gate every login is handled.
   void SetLoginRateGate(LoginRateGate gate);
   // Where unreadable data files and failed handlers are reported.
   void SetDiagnostics(Diagnostics diagnostics);

@@ -38,6 +38,8 @@ expect "--data-dir" quorvane --da
 expect "--handshake-timeout --headless --help" quorvane --h
 expect "$work/maps" quorvane --data-dir "$work/ma"
 expect "" quorvane --port ""
+expect "--library --listen --login-rate" quorvane --li
+expect "" quorvane --login-rate ""
 expect "--name" quorvane-client --n
 expect "--help --host" quorvane-client --h
 expect "" quorvane-client --port 1
