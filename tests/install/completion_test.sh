@@ -38,7 +38,7 @@ expect "--data-dir" quorvane --da
 expect "--handshake-timeout --headless --help" quorvane --h
 expect "$work/maps" quorvane --data-dir "$work/ma"
 expect "" quorvane --port ""
-expect "--library --listen --login-rate" quorvane --li
+expect "--login-rate" quorvane --lo
 expect "" quorvane --login-rate ""
 expect "--name" quorvane-client --n
 expect "--help --host" quorvane-client --h
