@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -27,6 +28,29 @@ constexpr std::uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN
 
 std::size_t IndexOf(DataKind kind) {
   return kind == DataKind::kCharacter ? 0 : 1;
+}
+
+// File systems whose files can change on another machine, or behind the
+// kernel's back, without an inotify event here.
+bool ChangesGoUnseen(const std::filesystem::path& folder) {
+  struct statfs system {};
+  if (::statfs(folder.c_str(), &system) != 0) return true;
+  switch (static_cast<unsigned long>(system.f_type)) {
+    case 0x6969:      // NFS
+    case 0x517B:      // SMB
+    case 0xFF534D42:  // CIFS
+    case 0xFE534D42:  // SMB2
+    case 0x65735546:  // FUSE
+    case 0x01021997:  // 9P
+    case 0x00C36400:  // Ceph
+    case 0x5346414F:  // AFS
+    case 0x73757245:  // Coda
+    case 0x01161970:  // GFS2
+    case 0x7461636F:  // OCFS2
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace
@@ -151,8 +175,10 @@ void CachedDataFolder::Rebuild(Folder& folder) {
   // Watched before it is listed: a change while it is listed is not missed.
   folder.watch = ::inotify_add_watch(inotify_, folder.path.c_str(), kFolderMask);
   if (folder.watch < 0) return;
-  const bool listed = ForEachDataFileName(
-      folder.path, [&](const std::string& name) { RefreshEntry(folder, name); });
+  const bool listed = !ChangesGoUnseen(folder.path) &&
+                      ForEachDataFileName(folder.path, [&](const std::string& name) {
+                        RefreshEntry(folder, name);
+                      });
   if (!listed) {
     ::inotify_rm_watch(inotify_, folder.watch);
     folder.watch = -1;

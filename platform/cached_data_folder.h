@@ -8,7 +8,9 @@
 //
 // Files that can change without an event on their folder are read at each
 // lookup: those reached through a symbolic link and those with other hard
-// links. A folder that cannot be watched is read straight from its files.
+// links. A folder that cannot be watched, or lies on a network file system
+// whose changes elsewhere raise no event here, is read straight from its
+// files.
 #pragma once
 
 #include <QSocketNotifier>
