@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "character_record.h"
-#include "data_folder.h"
 #include "fuzz_check.h"
 #include "fuzz_login.h"
+#include "memory_data_folder.h"
 
 namespace {
 
@@ -68,16 +68,15 @@ std::vector<std::int16_t> ExpectedOpcodes(const FileBytes& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const quorvane::testing::DataFolder folder;
-  folder.Write(std::filesystem::path("characters") / quorvane::fuzz::kFuzzName,
-               quorvane::Bytes(data, data + size));
+  static quorvane::testing::MemoryDataFolder folder;
+  folder.WriteCharacter(quorvane::fuzz::kFuzzName, quorvane::Bytes(data, data + size));
   const FileBytes file(data, size);
 
-  const auto record = quorvane::LoadCharacter(folder.root(), quorvane::fuzz::kFuzzName);
+  const auto record = quorvane::LoadCharacter(folder, quorvane::fuzz::kFuzzName);
   Require(record.has_value(), "an existing character file loads");
   CheckRecord(*record, file);
 
-  const auto packets = quorvane::fuzz::LogInAsFuzz(folder.root());
+  const auto packets = quorvane::fuzz::LogInAsFuzz(folder);
   const auto expected = ExpectedOpcodes(file);
   Require(packets.size() == expected.size(), "the login sends its packets");
   for (std::size_t i = 0; i < packets.size(); ++i) {

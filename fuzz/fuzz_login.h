@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <vector>
 
 #include "fuzz_check.h"
@@ -16,8 +15,8 @@ namespace quorvane::fuzz {
 inline constexpr char kFuzzName[] = "Fuzz";
 
 // The packets the client opened, in order.
-inline std::vector<testing::Packet> LogInAsFuzz(const std::filesystem::path& dataDir) {
-  testing::SessionHarness h(dataDir);
+inline std::vector<testing::Packet> LogInAsFuzz(DataFolder& data) {
+  testing::SessionHarness h(data);
   Require(h.Connect(), "the handshake completes");
   Bytes nameBlock(kNameFieldSize, 0x00);
   std::copy(std::begin(kFuzzName), std::end(kFuzzName) - 1, nameBlock.begin() + 1);

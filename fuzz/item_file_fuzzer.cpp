@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "data_folder.h"
 #include "fuzz_check.h"
 #include "fuzz_login.h"
 #include "item_record.h"
+#include "memory_data_folder.h"
 #include "opcodes.h"
 
 namespace {
@@ -23,12 +23,11 @@ constexpr std::size_t kFixedEntries = 4;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const quorvane::testing::DataFolder folder;
-  folder.Write(std::filesystem::path("items") / quorvane::fuzz::kFuzzName,
-               quorvane::Bytes(data, data + size));
+  static quorvane::testing::MemoryDataFolder folder;
+  folder.WriteItems(quorvane::fuzz::kFuzzName, quorvane::Bytes(data, data + size));
 
   const std::size_t whole = std::min<std::size_t>(size, 128) / 8;
-  const auto records = quorvane::LoadItems(folder.root(), quorvane::fuzz::kFuzzName);
+  const auto records = quorvane::LoadItems(folder, quorvane::fuzz::kFuzzName);
   Require(records.has_value() && records->size() == whole, "whole records among the first 16");
 
   std::vector<Bytes> expected;
@@ -48,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   std::vector<Bytes> sent;
-  for (const auto& packet : quorvane::fuzz::LogInAsFuzz(folder.root())) {
+  for (const auto& packet : quorvane::fuzz::LogInAsFuzz(folder)) {
     if (packet.opcode == quorvane::opcode::kItem) sent.push_back(packet.payload);
   }
   Require(sent.size() == kFixedEntries + expected.size(), "one item packet per non-empty record");

@@ -8,15 +8,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <vector>
 
-#include "data_folder.h"
 #include "fake_socket.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
 #include "generator.h"
 #include "linked_api.h"
+#include "memory_data_folder.h"
 #include "opcodes.h"
 #include "protocol_client.h"
 #include "server_socket.h"
@@ -53,26 +52,27 @@ Bytes CharacterFile(std::int16_t level, std::uint8_t characterClass, std::int16_
 }
 
 // "Ann" an ordinary character with items; "Edge" one whose X + 1 does not fit
-// 16 bits; "Outside" lies where no name may lead.
+// 16 bits; "Outside" a character file in the items folder, where no login may
+// find a character.
 struct SessionData {
   SessionData() {
-    folder.Write("characters/Ann", CharacterFile(120, 0, 100, 200));
-    folder.Write("characters/Edge", CharacterFile(-1, 2, 0x7FFF, -5));
-    folder.Write("Outside", CharacterFile(kOutsideLevel, 0, 1, 1));
+    folder.WriteCharacter("Ann", CharacterFile(120, 0, 100, 200));
+    folder.WriteCharacter("Edge", CharacterFile(-1, 2, 0x7FFF, -5));
+    folder.WriteItems("Outside", CharacterFile(kOutsideLevel, 0, 1, 1));
     const std::uint8_t items[] = {3, 1, 4, 0, 34, 0, 1, 0, 1, 2, 0xFF, 0xFF, 2, 0, 0, 0x80};
-    folder.Write("items/Ann", quorvane::Bytes(std::begin(items), std::end(items)));
+    folder.WriteItems("Ann", quorvane::Bytes(std::begin(items), std::end(items)));
   }
-  quorvane::testing::DataFolder folder;
+  quorvane::testing::MemoryDataFolder folder;
 };
 
-const std::filesystem::path& DataRoot() {
-  static const SessionData data;
-  return data.folder.root();
+quorvane::DataFolder& Data() {
+  static SessionData data;
+  return data.folder;
 }
 
 struct Player {
   explicit Player(quorvane::Generator& generator, std::uint32_t seed)
-      : session(socket, quorvane::testing::LinkedApi(), generator, DataRoot()), client(seed) {}
+      : session(socket, quorvane::testing::LinkedApi(), generator, Data()), client(seed) {}
 
   quorvane::testing::FakeSocket socket;
   quorvane::ServerSocket session;

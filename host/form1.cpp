@@ -6,6 +6,22 @@
 #include "session_slot.h"
 
 namespace quorvane {
+namespace {
+
+class NoDataFiles final : public DataFolder {
+ public:
+  std::optional<ByteView> Read(DataKind, std::string_view, const Diagnostics&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> Find(DataKind, std::string_view) override { return std::nullopt; }
+};
+
+DataFolder& DataOf(const Form1::Controls& controls) {
+  static NoDataFiles none;
+  return controls.Data != nullptr ? *controls.Data : none;
+}
+
+}  // namespace
 
 Form1::Form1(Controls controls, const kelvane::Api& cipher, Generator& generator,
              HostSettings settings)
@@ -18,7 +34,8 @@ Form1::Form1(Controls controls, const kelvane::Api& cipher, Generator& generator
       admission_(settings_.admission) {
   for (std::size_t index = 0; index < kSlotCount; ++index) {
     slots_[index] = std::make_unique<SessionSlot>(controls.Sockets[index].get(), cipher, generator,
-                                                  settings_.dataDir, settings_.relayRates);
+                                                  DataOf(controls), settings_.relayRates,
+                                                  settings_.loginRate);
     WireSlot(index);
   }
   Timer1 = clock_.CreateTimer(TimerKind::kPeriodic, "the NPC timer", [this] { Timer1_Timer(); });

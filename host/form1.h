@@ -6,9 +6,9 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,6 +20,7 @@
 #include "bytes.h"
 #include "clock.h"
 #include "connection_observer.h"
+#include "data_files.h"
 #include "diagnostics.h"
 #include "generator.h"
 #include "kelvane.hpp"
@@ -37,8 +38,6 @@ inline constexpr std::uint16_t kDefaultPort = 10217;
 inline constexpr std::size_t kSlotCount = 2;
 
 struct HostSettings {
-  // The folder holding characters/ and items/.
-  std::filesystem::path dataDir;
   std::uint16_t port = kDefaultPort;
   // Interval of Timer1, which drives the NPCs.
   std::chrono::milliseconds tickInterval{5000};
@@ -62,6 +61,9 @@ struct HostSettings {
   bool requireCharacter = false;
   // The chat line payload that closes each login (see welcome_line.h).
   Bytes welcomeLine = *WelcomeLine(kDefaultWelcomeSender, kDefaultWelcomeText);
+  // Logins (200) handled per connection within any one second; the rest are
+  // dropped. 0: no limit.
+  int loginRate = 4;
 };
 
 struct NpcRecord {
@@ -86,6 +88,8 @@ class Form1 {
     // Where the host and its sessions report problems and the life of each
     // connection; empty drops them.
     Diagnostics Report = {};
+    // Where logins find characters and items; none: no files at all.
+    DataFolder* Data = nullptr;
   };
 
   Form1(Controls controls, const kelvane::Api& cipher, Generator& generator, HostSettings settings);
@@ -155,6 +159,8 @@ class Form1 {
   bool AdmitLogin(std::size_t index, const std::filesystem::path& characterFile);
   // Ends the connection in `index` at once, telling observers `cause`.
   void CloseFor(std::size_t index, HostCause cause);
+  // The login rate limit of the connection in `index`: false drops the login.
+  bool AdmitLoginRate(std::size_t index);
   void ConnectionClosed(std::size_t index, CloseReason reason);
   // SendData on `to` unless its pending output is over the soft limit.
   void Deliver(std::size_t from, std::size_t to, std::int16_t id, ByteView data);

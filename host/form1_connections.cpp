@@ -55,6 +55,7 @@ void Form1::WireSlot(std::size_t index) {
   });
   slot.idleDeadline = clock_.CreateTimer(TimerKind::kOneShot, "the idle deadline",
                                          [this, index] { IdleCheck(index); });
+  slot.session.SetLoginRateGate([this, index] { return AdmitLoginRate(index); });
 }
 
 bool Form1::Admit(std::int32_t requestID, const std::optional<IpAddress>& address,
@@ -99,6 +100,8 @@ void Form1::ConnectionAccepted(std::size_t index, const std::optional<IpAddress>
   slot.subject = "slot " + std::to_string(index + 1) + (peer.empty() ? "" : " " + peer);
   slot.characterFile.clear();
   slot.relayBudget.Refill(now);
+  slot.loginRate.Reset();
+  slot.loginsDropped = false;
   slot.handshakeDeadline->Start(settings_.handshakeTimeout);
   if (settings_.loginTimeout > std::chrono::milliseconds::zero()) {
     slot.loginDeadline->Start(settings_.loginTimeout);

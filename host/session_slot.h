@@ -2,17 +2,18 @@
 // about the connection in it.
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "address_range.h"
 #include "clock.h"
+#include "data_files.h"
 #include "form1.h"
 #include "generator.h"
 #include "kelvane.hpp"
 #include "relay_budget.h"
+#include "login_rate_limit.h"
 #include "server_socket.h"
 #include "socket_control.h"
 
@@ -20,8 +21,11 @@ namespace quorvane {
 
 struct Form1::SessionSlot {
   SessionSlot(SocketControl& socket, const kelvane::Api& cipher, Generator& generator,
-              const std::filesystem::path& dataDir, RelayRates relayRates)
-      : socket(socket), session(socket, cipher, generator, dataDir), relayBudget(relayRates) {}
+              DataFolder& data, RelayRates relayRates, int loginRate)
+      : socket(socket),
+        session(socket, cipher, generator, data),
+        relayBudget(relayRates),
+        loginRate(loginRate) {}
 
   SocketControl& socket;
   ServerSocket session;
@@ -43,6 +47,9 @@ struct Form1::SessionSlot {
   // The current connection has logged in: its name block and character are
   // its own, not those a previous connection left in the slot.
   bool loggedIn = false;
+  LoginRateLimit loginRate;
+  // Set by the first login the limit drops, until one is admitted again.
+  bool loginsDropped = false;
 };
 
 }  // namespace quorvane

@@ -1,13 +1,22 @@
 #include "guarded.h"
 
-#include <cstdio>
+#include <string>
+
+#include "non_blocking_output.h"
 
 namespace quorvane {
 
 void ReportEscapedFailure(std::string_view where, std::string_view what) noexcept {
-  std::fprintf(stderr, "quorvane: %.*s failed: %.*s\n", static_cast<int>(where.size()),
-               where.data(), static_cast<int>(what.size()), what.data());
-  std::fflush(stderr);
+  try {
+    std::string line = "quorvane: ";
+    line += where;
+    line += " failed: ";
+    line += what;
+    line += '\n';
+    StandardError().Write(line);
+  } catch (...) {
+    // Out of memory for one line of text: the report is lost, the server goes on.
+  }
 }
 
 }  // namespace quorvane

@@ -2,6 +2,7 @@
 // Qt event thread, in a window or headless.
 #include <QApplication>
 #include <QCoreApplication>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <optional>
 
 #include "kelvane.hpp"
+#include "non_blocking_output.h"
 #include "plain_text_log_box.h"
 #include "process_signals.h"
 #include "server.h"
@@ -24,10 +26,27 @@ void PrintTo(std::FILE* stream, const QString& text) {
   std::fflush(stream);
 }
 
+// Once the server runs, standard error is shared with its diagnostics, which
+// go through a queue that never blocks: later lines join that queue.
+void WriteToStderr(const QString& text) {
+  quorvane::StandardError().Write(text.toLocal8Bit().toStdString());
+}
+
 // A line for the operator on standard error, naming the program.
 void Tell(const QString& text) {
-  PrintTo(stderr, "quorvane: " + text + "\n");
+  WriteToStderr("quorvane: " + text + "\n");
 }
+
+// What is still queued for standard output and error gets this long to go out
+// when the program ends.
+constexpr std::chrono::seconds kExitFlushTime{2};
+
+struct FlushAtExit {
+  FlushAtExit() = default;
+  FlushAtExit(const FlushAtExit&) = delete;
+  FlushAtExit& operator=(const FlushAtExit&) = delete;
+  ~FlushAtExit() { quorvane::FlushStandardStreams(kExitFlushTime); }
+};
 
 bool EnvironmentHas(const char* name) {
   const char* value = std::getenv(name);
@@ -85,6 +104,8 @@ int main(int argc, char* argv[]) {
   const std::unique_ptr<QCoreApplication> app = headless
                                                     ? std::make_unique<QCoreApplication>(argc, argv)
                                                     : std::make_unique<QApplication>(argc, argv);
+  // Runs before the application goes, whichever way main returns.
+  const FlushAtExit flushAtExit;
 
   std::optional<kelvane::Library> library;
   const QString libraryFile =
@@ -120,7 +141,7 @@ int main(int argc, char* argv[]) {
           },
       .hangUp = [&] { Reload(arguments, server); },
   });
-  PrintTo(stderr, "listening on " + server.Endpoint() + "\n");
+  WriteToStderr("listening on " + server.Endpoint() + "\n");
   quorvane::NotifyReady(server.Endpoint());
   if (window) window->show();
   return app->exec();

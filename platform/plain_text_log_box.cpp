@@ -1,6 +1,7 @@
 #include "plain_text_log_box.h"
 
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <algorithm>
 
@@ -13,6 +14,11 @@ QString FromBytes(std::string_view text) {
 }
 
 }  // namespace
+
+PlainTextLogBox::PlainTextLogBox(QPlainTextEdit& edit, int lineLimit)
+    : edit_(edit), lineLimit_(lineLimit) {
+  edit_.setUndoRedoEnabled(false);
+}
 
 void PlainTextLogBox::SetSelStart(int position) {
   start_ = position;
@@ -37,9 +43,21 @@ void PlainTextLogBox::SetSelText(std::string_view text) {
   cursor.insertText(FromBytes(text));
   start_ = cursor.position();
   length_ = 0;
+  DropOldestLines();
 
   // The newest line is on top: a reader watching the top keeps seeing it.
   if (showingTop) scroll.setValue(scroll.minimum());
+}
+
+// Each line ends in a line break, so the text ends in an empty last block:
+// lineLimit_ lines are lineLimit_ + 1 blocks.
+void PlainTextLogBox::DropOldestLines() {
+  QTextDocument& document = *edit_.document();
+  if (document.blockCount() <= lineLimit_ + 1) return;
+  QTextCursor cursor(document.findBlockByNumber(lineLimit_));
+  cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+  cursor.removeSelectedText();
+  start_ = std::min(start_, document.characterCount() - 1);
 }
 
 }  // namespace quorvane

@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "cached_data_folder.h"
 #include "stderr_report.h"
 
 namespace quorvane {
@@ -12,11 +13,13 @@ std::uint64_t FreshSeed() {
   return (static_cast<std::uint64_t>(device()) << 32) ^ device() ^ Generator::SystemClock();
 }
 
+std::filesystem::path DataDirOf(const ServerOptions& options) {
+  return options.dataDir.isEmpty() ? std::filesystem::path(".")
+                                   : std::filesystem::path(options.dataDir.toStdString());
+}
+
 HostSettings SettingsFrom(const ServerOptions& options) {
   HostSettings settings;
-  settings.dataDir = options.dataDir.isEmpty()
-                         ? std::filesystem::path(".")
-                         : std::filesystem::path(options.dataDir.toStdString());
   settings.port = options.port;
   settings.tickInterval = std::chrono::milliseconds(options.tickMs);
   settings.handshakeTimeout = options.handshakeTimeout;
@@ -28,6 +31,7 @@ HostSettings SettingsFrom(const ServerOptions& options) {
   settings.relaySoftLimit = options.relaySoftLimit;
   settings.relayRates = options.relayRates;
   settings.requireCharacter = options.requireCharacter;
+  settings.loginRate = options.loginRate;
   return settings;
 }
 
@@ -38,6 +42,7 @@ Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox
       listener_(options.listen),
       sockets_(MakeSockets(listener_)),
       generator_(FreshSeed()),
+      data_(OpenDataFolder(DataDirOf(options))),
       form_(ControlsFor(log, std::make_index_sequence<kSlotCount>()), cipher, generator_,
             SettingsFrom(options)) {
   listener_.SetConnectionRequestHandler(
@@ -63,7 +68,7 @@ Server::Sockets Server::MakeSockets(QtListener& listener) {
 
 template <std::size_t... Slot>
 Form1::Controls Server::ControlsFor(TextBox& log, std::index_sequence<Slot...>) {
-  return Form1::Controls{log, listener_, {*sockets_[Slot]...}, clock_, ReportOnStderr};
+  return Form1::Controls{log, listener_, {*sockets_[Slot]...}, clock_, ReportOnStderr, data_.get()};
 }
 
 }  // namespace quorvane

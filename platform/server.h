@@ -1,12 +1,15 @@
 // The program's parts put together: Form1 with its listener, its slots'
-// sockets and its clock on Qt, and a log box chosen by the caller.
+// sockets and its clock on Qt, the data folder (cached while change
+// notifications are to be had), and a log box chosen by the caller.
 #pragma once
 
 #include <QString>
 #include <array>
+#include <filesystem>
 #include <memory>
 #include <utility>
 
+#include "data_files.h"
 #include "form1.h"
 #include "generator.h"
 #include "kelvane.hpp"
@@ -48,6 +51,7 @@ class Server {
   Sockets sockets_;
   QtClock clock_;
   Generator generator_;
+  std::unique_ptr<DataFolder> data_;
   Form1 form_;
 };
 

@@ -24,6 +24,8 @@ constexpr char kProgram[] = "quorvane";
 constexpr double kMinHandshakeSeconds = 0.001;
 constexpr double kMaxSeconds = 86400;
 constexpr double kMaxRate = 1e9;
+// Beyond any client's need; the bound keeps the per-connection count small.
+constexpr int kMaxLoginRate = 1000;
 
 // One setting: `--name VALUE` on the command line, `name = VALUE` in the file.
 struct Setting {
@@ -243,6 +245,17 @@ const std::vector<Setting>& Settings() {
        "false",
        [](const QString& value, ServerOptions& options) {
          return ApplySwitch(value, options.requireCharacter);
+       }},
+      {"login-rate", "n",
+       "Logins handled per connection within any one second; further login packets in that "
+       "second are read but ignored. 0 for no limit (default 4).",
+       "4",
+       [](const QString& value, ServerOptions& options) -> QString {
+         bool valid = false;
+         const int rate = value.toInt(&valid);
+         if (!valid || rate < 0 || rate > kMaxLoginRate) return "needs a number from 0 to 1000";
+         options.loginRate = rate;
+         return {};
        }},
       {"library", "file",
        "Path of libkelvane (default libkelvane.so.1 beside the program, then the loader's "

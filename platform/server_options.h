@@ -34,6 +34,8 @@ struct ServerOptions {
   std::size_t relaySoftLimit = 256 * 1024;
   RelayRates relayRates{};
   bool requireCharacter = false;
+  // Logins handled per connection within any one second; 0: no limit.
+  int loginRate = 4;
   QString library;  // empty: beside the executable, then the loader's search path
   bool headless = false;
   // The login's closing chat line, as Latin-1 bytes.

@@ -1,7 +1,10 @@
 #include "stderr_report.h"
 
 #include <cstdio>
+#include <string>
 #include <ctime>
+
+#include "non_blocking_output.h"
 
 namespace quorvane {
 namespace {
@@ -50,8 +53,7 @@ std::string FormatDiagnostic(std::chrono::system_clock::time_point when,
 void ReportOnStderr(const Diagnostic& diagnostic) noexcept {
   try {
     const std::string line = FormatDiagnostic(std::chrono::system_clock::now(), diagnostic) + "\n";
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
+    StandardError().Write(line);
   } catch (...) {
     // Out of memory for one line: the report is lost, the server goes on.
   }

@@ -1,5 +1,5 @@
-// Reports for the operator on standard error, one line each, flushed at
-// once: "<time> <level> <subject>: <message>", the time in UTC to the
+// Reports for the operator on standard error, one line each, written through
+// the non-blocking standard error queue: "<time> <level> <subject>: <message>", the time in UTC to the
 // millisecond (2026-12-10T15:18:00.123Z), the level E, W or I; without a
 // subject, "<time> <level> <message>".
 #pragma once

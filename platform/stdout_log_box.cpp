@@ -13,8 +13,7 @@ void StdoutLogBox::SetSelText(std::string_view text) {
     line.erase(at, 1);
   }
   line += '\n';
-  std::fwrite(line.data(), 1, line.size(), out_);
-  std::fflush(out_);
+  out_.Write(line);
 }
 
 }  // namespace quorvane

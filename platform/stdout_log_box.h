@@ -1,16 +1,16 @@
 // The log box of a server without a window: each inserted line goes to an
-// output stream as it comes, one line each, without the CR LF, flushed.
+// output as it comes, one line each, without the CR LF. The output never
+// blocks (see NonBlockingOutput).
 #pragma once
 
-#include <cstdio>
-
+#include "non_blocking_output.h"
 #include "text_box.h"
 
 namespace quorvane {
 
 class StdoutLogBox final : public TextBox {
  public:
-  explicit StdoutLogBox(std::FILE* out = stdout) : out_(out) {}
+  explicit StdoutLogBox(NonBlockingOutput& out = StandardOutput()) : out_(out) {}
 
   // A stream keeps no text to select in.
   void SetSelStart(int) override {}
@@ -18,7 +18,7 @@ class StdoutLogBox final : public TextBox {
   void SetSelText(std::string_view text) override;
 
  private:
-  std::FILE* out_;
+  NonBlockingOutput& out_;
 };
 
 }  // namespace quorvane

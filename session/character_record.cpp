@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "character_fields.h"
-#include "data_files.h"
 
 namespace quorvane {
 
@@ -26,11 +25,9 @@ CharacterRecord DecodeCharacterRecord(ByteView bytes) {
   return c;
 }
 
-std::optional<CharacterRecord> LoadCharacter(const std::filesystem::path& dataDir,
-                                             std::string_view name,
+std::optional<CharacterRecord> LoadCharacter(DataFolder& data, std::string_view name,
                                              const Diagnostics& diagnostics) {
-  const auto bytes = ReadDataFile(dataDir / kCharacterFolder, name, kCharacterRecordSize,
-                                  "character file", diagnostics);
+  const auto bytes = data.Read(DataKind::kCharacter, name, diagnostics);
   if (!bytes) return std::nullopt;
   return DecodeCharacterRecord(*bytes);
 }

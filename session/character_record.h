@@ -4,11 +4,11 @@
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string_view>
 
 #include "bytes.h"
+#include "data_files.h"
 #include "diagnostics.h"
 
 namespace quorvane {
@@ -50,11 +50,10 @@ inline constexpr std::size_t kCharacterSlotSize = 116;
 // Decodes the first 93 bytes of `bytes` field by field (character_fields.h);
 // bytes missing at the end read as zero.
 CharacterRecord DecodeCharacterRecord(ByteView bytes);
-// The record of the character file `name` in `dataDir`/characters, or nothing
-// when there is no such readable file (see data_files.h for the lookup; an
-// unreadable file goes to `diagnostics`).
-std::optional<CharacterRecord> LoadCharacter(const std::filesystem::path& dataDir,
-                                             std::string_view name,
+// The record of the character file `name` in `data`, or nothing when there is
+// no such readable file (see DataFolder::Read; an unreadable file goes to
+// `diagnostics`).
+std::optional<CharacterRecord> LoadCharacter(DataFolder& data, std::string_view name,
                                              const Diagnostics& diagnostics = {});
 
 }  // namespace quorvane

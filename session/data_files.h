@@ -1,10 +1,11 @@
-// Finding and reading a data file (a character or an item file) by a name
-// that comes from a client, the way the Windows folders the data comes from
-// would find it, without ever leaving the folder.
+// The data folder as the session reads it: a character file and an item file
+// per character name, found with the lookup rules of data_file_names.h. The
+// platform decides how the bytes are fetched (straight from the files, or
+// from a cache kept up to date by change notifications); tests hand in
+// folders held in memory.
 #pragma once
 
 #include <cstddef>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,28 +15,34 @@
 
 namespace quorvane {
 
-inline constexpr std::string_view kCharacterFolder = "characters";
-inline constexpr std::string_view kItemFolder = "items";
+enum class DataKind { kCharacter, kItems };
 
-// The file name of the character a login name block selects, for both its
-// character and its item file: bytes 2 to 17 of the block with every 00 byte
-// removed; blanks and all other bytes stay.
-std::string CharacterFileName(ByteView nameField);
+inline constexpr DataKind kDataKinds[] = {DataKind::kCharacter, DataKind::kItems};
 
-// The regular file in `folder` that `name` selects, or nothing. Refused, and
-// so nothing: an empty name, "." or "..", a name with "/" or "\" or a byte
-// below 0x20. Trailing blanks and dots of the name do not count. An exact
-// match wins; otherwise the one file whose name matches ignoring ASCII case.
-// Names starting with "." are hidden and never found.
-std::optional<std::filesystem::path> FindDataFile(const std::filesystem::path& folder,
-                                                  std::string_view name);
+// The folder of each kind, under the data folder.
+std::string_view DataFolderName(DataKind kind);
+// The bytes the session reads from the start of a file of `kind`: a
+// character record, sixteen item records. Anything after them is never read.
+std::size_t DataFileReadLimit(DataKind kind);
+// "cannot read <kind> "<path>": <reason>", the report of a file that exists
+// but cannot be read.
+std::string DataFileReport(DataKind kind, std::string_view path, std::string_view reason);
 
-// At most the first `limit` bytes of the file FindDataFile selects in
-// `folder`: fewer when the file is shorter. Nothing when there is no such
-// file, or when it cannot be read, which goes to `diagnostics` as
-// "cannot read <kind> "<path>": <reason>".
-std::optional<Bytes> ReadDataFile(const std::filesystem::path& folder, std::string_view name,
-                                  std::size_t limit, std::string_view kind,
-                                  const Diagnostics& diagnostics);
+class DataFolder {
+ public:
+  virtual ~DataFolder() = default;
+
+  // The first bytes, at most DataFileReadLimit(kind), of the regular file of
+  // `kind` that `name` selects by the lookup rules; fewer when the file is
+  // shorter. Nothing when there is no such file, or when it exists but cannot
+  // be read, which goes to `diagnostics` as DataFileReport. The view stays
+  // valid until the next call on this folder.
+  virtual std::optional<ByteView> Read(DataKind kind, std::string_view name,
+                                       const Diagnostics& diagnostics) = 0;
+  // The name of the file of `kind` that `name` selects by the lookup rules,
+  // or nothing when it selects none: two names that select one file give the
+  // same answer.
+  virtual std::optional<std::string> Find(DataKind kind, std::string_view name) = 0;
+};
 
 }  // namespace quorvane

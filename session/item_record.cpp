@@ -2,8 +2,6 @@
 
 #include <cassert>
 
-#include "data_files.h"
-
 namespace quorvane {
 namespace {
 
@@ -22,18 +20,16 @@ ItemRecord DecodeItemRecord(ByteView bytes) {
                     .Count = Int16At(bytes, 6)};
 }
 
-std::optional<std::vector<ItemRecord>> LoadItems(const std::filesystem::path& dataDir,
-                                                 std::string_view name,
+std::optional<std::vector<ItemRecord>> LoadItems(DataFolder& data, std::string_view name,
                                                  const Diagnostics& diagnostics) {
   // An unreadable file counts as no item file.
-  const auto bytes = ReadDataFile(dataDir / kItemFolder, name, kItemRecordSize * kItemRecordsRead,
-                                  "item file", diagnostics);
+  const auto bytes = data.Read(DataKind::kItems, name, diagnostics);
   if (!bytes) return std::nullopt;
 
   std::vector<ItemRecord> records;
   for (std::size_t offset = 0; offset + kItemRecordSize <= bytes->size();
        offset += kItemRecordSize) {
-    records.push_back(DecodeItemRecord(ByteView(*bytes).subspan(offset, kItemRecordSize)));
+    records.push_back(DecodeItemRecord(bytes->subspan(offset, kItemRecordSize)));
   }
   return records;
 }

@@ -4,12 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "bytes.h"
+#include "data_files.h"
 #include "diagnostics.h"
 
 namespace quorvane {
@@ -30,12 +30,11 @@ inline constexpr std::size_t kItemRecordsRead = 16;
 
 // Decodes the first 8 bytes of `bytes`, which must hold at least that many.
 ItemRecord DecodeItemRecord(ByteView bytes);
-// The whole records among the first 16 of the item file `name` in
-// `dataDir`/items (a record cut off by the end of the file is not one), or
-// nothing when there is no such readable file (see data_files.h; an
-// unreadable file goes to `diagnostics`).
-std::optional<std::vector<ItemRecord>> LoadItems(const std::filesystem::path& dataDir,
-                                                 std::string_view name,
+// The whole records among the first 16 of the item file `name` in `data` (a
+// record cut off by the end of the file is not one), or nothing when there is
+// no such readable file (see DataFolder::Read; an unreadable file goes to
+// `diagnostics`).
+std::optional<std::vector<ItemRecord>> LoadItems(DataFolder& data, std::string_view name,
                                                  const Diagnostics& diagnostics = {});
 
 }  // namespace quorvane

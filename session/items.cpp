@@ -2,7 +2,7 @@
 // records of the character's item file, one packet each.
 #include <cstdint>
 
-#include "data_files.h"
+#include "data_file_names.h"
 #include "item_record.h"
 #include "opcodes.h"
 #include "server_socket.h"
@@ -34,7 +34,7 @@ Bytes ItemPayload(const ItemRecord& item) {
 void ServerSocket::SendItems() {
   if (!Ready()) return;
   for (const auto& item : kFixedItems) SendSealed(opcode::kItem, ItemPayload(item));
-  const auto records = LoadItems(dataDir_, CharacterFileName(NameField), diagnostics_);
+  const auto records = LoadItems(data_, CharacterFileName(NameField), diagnostics_);
   if (!records) return;
   for (const auto& item : *records) {
     if (item.Count > 0) SendSealed(opcode::kItem, ItemPayload(item));

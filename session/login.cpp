@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "data_files.h"
+#include "data_file_names.h"
 #include "opcodes.h"
 #include "player_announcement.h"
 #include "server_socket.h"
@@ -41,10 +41,10 @@ void ServerSocket::Login(ByteView payload) {
   const std::string fileName = CharacterFileName(field);
   std::optional<quorvane::CharacterRecord> loaded;
   std::filesystem::path characterFile;
-  if (const auto found = FindDataFile(dataDir_ / kCharacterFolder, fileName)) {
+  if (const auto found = data_.Find(DataKind::kCharacter, fileName)) {
     // Its own name finds the file at once, without a second case-blind search.
-    loaded = LoadCharacter(dataDir_, found->filename().string(), diagnostics_);
-    if (loaded) characterFile = *found;
+    loaded = LoadCharacter(data_, *found, diagnostics_);
+    if (loaded) characterFile = std::filesystem::path(DataFolderName(DataKind::kCharacter)) / *found;
   }
   if (loginGate_ && !loginGate_(characterFile)) return;
 

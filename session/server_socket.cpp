@@ -38,12 +38,8 @@ void AppendName(Bytes& into, const NameField& field, std::size_t count) {
 }  // namespace
 
 ServerSocket::ServerSocket(SocketControl& socket, const kelvane::Api& cipher, Generator& generator,
-                           std::filesystem::path dataDir)
-    : socket_(socket),
-      cipher_(cipher),
-      generator_(generator),
-      dataDir_(std::move(dataDir)),
-      received_(kLengthSlot) {
+                           DataFolder& data)
+    : socket_(socket), cipher_(cipher), generator_(generator), data_(data), received_(kLengthSlot) {
   socket_.SetDataArrivalHandler([this] { DataArrival(); });
   socket_.SetClosedHandler([this](CloseReason reason) {
     if (closed_) closed_(reason);
@@ -121,6 +117,10 @@ void ServerSocket::SetArrivalHandler(ArrivalHandler handler) {
 
 void ServerSocket::SetLoginGate(LoginGate gate) {
   loginGate_ = std::move(gate);
+}
+
+void ServerSocket::SetLoginRateGate(LoginRateGate gate) {
+  loginRateGate_ = std::move(gate);
 }
 
 void ServerSocket::SetDiagnostics(Diagnostics diagnostics) {
@@ -237,6 +237,7 @@ void ServerSocket::DispatchPacket(std::int16_t opcode, ByteView payload) {
       Ping();
       break;
     case opcode::kLogin:
+      if (loginRateGate_ && !loginRateGate_()) break;
       Login(payload);
       break;
     case opcode::kMove:

@@ -1,8 +1,9 @@
 // One player's session: its connection, the handshake that builds its
 // CipherState, the receive loop, the opcode dispatch and every packet the
 // server sends to that player. Free of I/O: it talks to its socket through
-// SocketControl and to the cipher through the loaded Kelvane exports, and
-// tells its host what happens through events.
+// SocketControl, to the cipher through the loaded Kelvane exports and to the
+// data files through DataFolder, and tells its host what happens through
+// events.
 #pragma once
 
 #include <array>
@@ -15,6 +16,7 @@
 
 #include "bytes.h"
 #include "character_record.h"
+#include "data_files.h"
 #include "diagnostics.h"
 #include "generator.h"
 #include "kelvane.hpp"
@@ -59,9 +61,14 @@ class ServerSocket {
   // close the connection, which ends the arrival. Without a gate every login
   // goes through.
   using LoginGate = std::function<bool(const std::filesystem::path& characterFile)>;
+  // Asked before each login packet (200) is handled; false drops it. The
+  // packet was opened all the same, so the receive sequence stays in step.
+  using LoginRateGate = std::function<bool()>;
 
+  // `data` is where logins find characters and items; it must outlive the
+  // session.
   ServerSocket(SocketControl& socket, const kelvane::Api& cipher, Generator& generator,
-               std::filesystem::path dataDir);
+               DataFolder& data);
   ServerSocket(const ServerSocket&) = delete;
   ServerSocket& operator=(const ServerSocket&) = delete;
   ~ServerSocket();
@@ -86,6 +93,8 @@ class ServerSocket {
   void SetClosedHandler(ClosedHandler handler);
   void SetArrivalHandler(ArrivalHandler handler);
   void SetLoginGate(LoginGate gate);
+  // Without a gate every login is handled.
+  void SetLoginRateGate(LoginRateGate gate);
   // Where unreadable data files and failed handlers are reported, with no
   // subject: the receiver names the connection.
   void SetDiagnostics(Diagnostics diagnostics);
@@ -120,13 +129,14 @@ class ServerSocket {
   SocketControl& socket_;
   const kelvane::Api& cipher_;
   Generator& generator_;
-  std::filesystem::path dataDir_;
+  DataFolder& data_;
   AllSendHandler allSend_;
   HandshakeDoneHandler handshakeDone_;
   LoggedInHandler loggedIn_;
   ClosedHandler closed_;
   ArrivalHandler arrival_;
   LoginGate loginGate_;
+  LoginRateGate loginRateGate_;
   Diagnostics diagnostics_;
   Bytes welcome_ = *WelcomeLine(kDefaultWelcomeSender, kDefaultWelcomeText);
 

@@ -93,7 +93,7 @@ bool ChildProcess::Pump(std::chrono::milliseconds timeout) {
   std::vector<pollfd> waiters;
   std::vector<Stream*> streams;
   for (Stream* stream : {&stdout_, &stderr_}) {
-    if (stream->fd < 0) continue;
+    if (stream->fd < 0 || stream->stalled) continue;
     waiters.push_back({stream->fd, POLLIN, 0});
     streams.push_back(stream);
   }
@@ -167,6 +167,11 @@ void ChildProcess::ReadAvailable() {
 
 void ChildProcess::CloseStdout() {
   if (stdout_.fd >= 0) ::close(std::exchange(stdout_.fd, -1));
+}
+
+void ChildProcess::Stall(Stream& stream, bool stalled) {
+  stream.stalled = stalled;
+  if (stalled && stream.fd >= 0) ::fcntl(stream.fd, F_SETPIPE_SZ, 4096);
 }
 
 std::vector<std::string> ChildProcess::StdoutLines() {

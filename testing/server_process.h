@@ -46,6 +46,13 @@ class ChildProcess {
   // Closes this end of the child's standard output, as a log reader that
   // goes away would.
   void CloseStdout();
+  // Stops reading the child's standard output (or error), as a reader that
+  // stalls would, until resumed; the pipe shrinks to one page, so that a few
+  // dozen lines fill it.
+  void StallStdout() { Stall(stdout_, true); }
+  void StallStderr() { Stall(stderr_, true); }
+  void ResumeStdout() { Stall(stdout_, false); }
+  void ResumeStderr() { Stall(stderr_, false); }
   pid_t pid() const { return pid_; }
 
   // Lines read so far (reads what is ready first).
@@ -55,6 +62,7 @@ class ChildProcess {
  private:
   struct Stream {
     int fd = -1;
+    bool stalled = false;
     std::string partial;
     std::vector<std::string> lines;
   };
@@ -64,6 +72,7 @@ class ChildProcess {
   std::optional<std::string> WaitForLine(Stream& stream, const std::string& text,
                                          std::chrono::milliseconds timeout);
   bool Reap(bool wait);
+  static void Stall(Stream& stream, bool stalled);
 
   pid_t pid_ = -1;
   std::optional<int> status_;

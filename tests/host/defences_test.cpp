@@ -86,7 +86,7 @@ TEST_F(DefencesTest, RequestRefusedByAnAddressRuleNeverReachesTheSlots) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.event);
-    HostSettings settings = Defaults(data_);
+    HostSettings settings = Defaults();
     for (const char* range : c.allow)
       settings.admission.allow.push_back(*AddressRange::Parse(range));
     for (const char* range : c.deny) settings.admission.deny.push_back(*AddressRange::Parse(range));
@@ -105,7 +105,7 @@ TEST_F(DefencesTest, RequestRefusedByAnAddressRuleNeverReachesTheSlots) {
 }
 
 TEST_F(DefencesTest, AllowedAddressIsServedAsUsual) {
-  HostSettings settings = Defaults(data_);
+  HostSettings settings = Defaults();
   settings.admission.allow.push_back(*AddressRange::Parse("127.0.0.0/8"));
   settings.admission.deny.push_back(*AddressRange::Parse("127.0.0.2"));
   Build(settings);
@@ -156,7 +156,7 @@ TEST_F(DefencesTest, NeverHelloReconnectorHoldsTheSlotOnlyOneDeadlineAMinute) {
   };
   for (const Case& c : {Case{60s, 15, 20}, Case{0s, 100, 120}}) {
     SCOPED_TRACE(c.penalty.count());
-    HostSettings settings = Defaults(data_);
+    HostSettings settings = Defaults();
     settings.admission.timeoutPenalty = c.penalty;
     Build(settings);
     if (Connected(0)) sockets_[0].Drop(CloseReason::kPeerClosed);
@@ -200,7 +200,7 @@ TEST_F(DefencesTest, QuietConnectionsHoldingBothSlotsLoseThemToTheLoginDeadline)
 }
 
 TEST_F(DefencesTest, AnAddressHoldsNoMoreSlotsThanItsLimit) {
-  HostSettings settings = Defaults(data_);
+  HostSettings settings = Defaults();
   settings.admission.maxPerAddress = 1;
   Build(settings);
   ASSERT_EQ(ConnectFrom(kStrangerPeer, 1), 0u);
@@ -311,7 +311,7 @@ TEST_F(DefencesTest, LoginAsTheCharacterTheOtherSlotPlaysIsRefused) {
   data_.WriteCharacter("Bob", Bytes(93, 0x00));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.first + " then " + c.second);
-    Build(Defaults(data_));
+    Build(Defaults());
     for (std::size_t slot = 0; slot < kSlotCount; ++slot) {
       if (Connected(slot)) sockets_[slot].Drop(CloseReason::kPeerClosed);
     }
@@ -356,7 +356,7 @@ TEST_F(DefencesTest, CharacterIsFreeAgainOnceItsPlayerLeaves) {
 
 TEST_F(DefencesTest, RequiredCharacterFileRefusesLoginsWithoutOne) {
   data_.WriteCharacter("Ann", Bytes(93, 0x00));
-  HostSettings settings = Defaults(data_);
+  HostSettings settings = Defaults();
   settings.requireCharacter = true;
   Build(settings);
   ASSERT_EQ(ConnectFrom(kPlayerPeer, 1), 0u);

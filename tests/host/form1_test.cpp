@@ -34,7 +34,7 @@ class Form1Test : public ::testing::Test {
  protected:
   Form1Test()
       : form_(Form1::Controls{text_, listener_, {socket1_, socket2_}, clock_}, LinkedCipher(),
-              generator_, {.dataDir = "/nonexistent", .port = 4321}) {}
+              generator_, {.port = 4321}) {}
 
   // The client of a slot sends its hello; false when no reply came.
   bool Handshake(RecordingSocket& socket, std::unique_ptr<ClientSession>& client,

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "data_folder.h"
+#include "memory_data_folder.h"
 #include "fake_clock.h"
 #include "fake_socket.h"
 #include "form1.h"
@@ -144,23 +144,23 @@ class JournaledSocket : public FakeSocket {
 };
 
 // A host with the product's defaults but for what a test changes.
-inline HostSettings Defaults(const DataFolder& data) {
+inline HostSettings Defaults() {
   HostSettings settings;
-  settings.dataDir = data.root();
   settings.tickInterval = 5s;
   return settings;
 }
 
 class HostTest : public ::testing::Test {
  protected:
-  HostTest() { Build(Defaults(data_)); }
+  HostTest() { Build(Defaults()); }
 
   // A fresh host on the same fakes.
   void Build(const HostSettings& settings) {
     form_.reset();
     reports_.lines.clear();
     form_ = std::make_unique<Form1>(
-        Form1::Controls{text_, listener_, {sockets_[0], sockets_[1]}, clock_, reports_.Sink()},
+        Form1::Controls{
+            text_, listener_, {sockets_[0], sockets_[1]}, clock_, reports_.Sink(), &data_},
         LinkedApi(), generator_, settings);
     form_->AddObserver(observer_);
   }
@@ -199,7 +199,7 @@ class HostTest : public ::testing::Test {
     return clients_[slot]->Open(sockets_[slot].TakeSent());
   }
 
-  DataFolder data_;
+  MemoryDataFolder data_;
   FakeTextBox text_;
   FakeListener listener_;
   FakeClock clock_;

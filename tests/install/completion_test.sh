@@ -42,6 +42,8 @@ expect "--relay-bytes --relay-rate --relay-soft-limit --require-character" quorv
 expect "--allow --autoban" quorvane --a
 expect "off" quorvane --autoban o
 expect "" quorvane --deny ""
+expect "--login-rate --login-timeout" quorvane --lo
+expect "" quorvane --login-rate ""
 expect "--name" quorvane-client --n
 expect "--help --host" quorvane-client --h
 expect "--version" quorvane-client --v

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -76,6 +77,15 @@ class LoginE2eTest : public ::testing::Test {
     return packets;
   }
 
+  // Pings and waits for the answer, passing over whatever came before it.
+  static void UntilPong(client::SyncClient& peer) {
+    peer.Send(124, {});
+    while (const std::optional<client::Packet> packet = peer.NextPacket()) {
+      if (packet->opcode == 125) return;
+    }
+    ADD_FAILURE() << "no answer to a ping";
+  }
+
   // Nothing more arrives before the answer to a ping.
   static void ExpectOnlyPong(client::SyncClient& peer) {
     peer.Send(124, {});
@@ -144,6 +154,42 @@ TEST_F(LoginE2eTest, OverflowingPositionEndsTheLoginAndTheServerGoesOn) {
             (std::vector<Packet>{ExpectedAnnouncement(NameBlock("Mirelle"), kCaster)}));
   // A login that never reached its welcome line shows nobody to the newcomer.
   ExpectOnlyPong(*other);
+}
+
+// The server reads the data folder through a cache: an operator's change
+// must be served at the very next login, however soon it comes.
+TEST_F(LoginE2eTest, AnOperatorsChangesAreServedAtTheNextLogin) {
+  auto first = Player(21u);
+  auto second = Player(22u);
+  const auto logIn = [&](client::SyncClient& peer, const std::string& name,
+                         const TestCharacter& character) {
+    peer.Send(200, NameBlock(name));
+    const std::vector<Packet> expected = ExpectedLogin(NameBlock(name), character);
+    EXPECT_EQ(Next(peer, expected.size()), expected) << name;
+    // The other player, shown after the welcome line once it has logged in.
+    UntilPong(peer);
+    Next(first.get() == &peer ? *second : *first, 1);  // the announcement
+  };
+
+  const TestCharacter moved{.level = 181, .cls = 1, .stat1a = 4200, .posX = 46, .posY = 51};
+  data.WriteCharacter("Torvald", CharacterFile(moved));
+  logIn(*first, "Torvald", moved);
+
+  const TestCharacter newcomer{.level = 2, .posX = 9, .posY = 8};
+  data.WriteCharacter("Newcomer", CharacterFile(newcomer));
+  logIn(*second, "Newcomer", newcomer);
+
+  std::filesystem::rename(data.root() / "characters" / "Newcomer",
+                          data.root() / "characters" / "newcomer");
+  logIn(*first, "NEWCOMER", newcomer);
+
+  // Gone: the record stays as it stood on that slot.
+  std::filesystem::remove(data.root() / "characters" / "newcomer");
+  logIn(*second, "Newcomer", newcomer);
+  std::filesystem::remove(data.root() / "characters" / "Torvald");
+  logIn(*first, "Torvald", newcomer);
+  ExpectOnlyPong(*first);
+  ExpectOnlyPong(*second);
 }
 
 }  // namespace

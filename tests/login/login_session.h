@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "data_folder.h"
 #include "expected_packets.h"
+#include "memory_data_folder.h"
 #include "session_harness.h"
 
 namespace quorvane::testing {
@@ -22,8 +22,8 @@ class LoginSessionTest : public ::testing::Test {
     return harness.Received();
   }
 
-  DataFolder data;
-  SessionHarness harness{data.root()};
+  MemoryDataFolder data;
+  SessionHarness harness{data};
 };
 
 }  // namespace quorvane::testing

@@ -154,9 +154,9 @@ class AnnouncementTest : public ::testing::Test {
     });
   }
 
-  DataFolder data;
-  SessionHarness ann{data.root(), 0x1111u};
-  SessionHarness other{data.root(), 0x2222u};
+  MemoryDataFolder data;
+  SessionHarness ann{data, 0x1111u};
+  SessionHarness other{data, 0x2222u};
   std::vector<Packet> annBeforeRelay;
 };
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "data_folder.h"
+#include "memory_data_folder.h"
 #include "fake_clock.h"
 #include "fake_socket.h"
 #include "form1.h"
@@ -24,8 +24,9 @@ namespace quorvane::testing {
 class NpcHost {
  public:
   explicit NpcHost(Generator& generator)
-      : form_(Form1::Controls{text_, listener_, {sockets_[0], sockets_[1]}, clock_}, LinkedApi(),
-              generator, {.dataDir = data_.root()}) {
+      : form_(Form1::Controls{text_, listener_, {sockets_[0], sockets_[1]}, clock_, {}, &data_},
+              LinkedApi(),
+              generator, {}) {
     form_.Form_Load();
   }
 
@@ -71,7 +72,7 @@ class NpcHost {
   }
 
   const std::string& Log() const { return text_.Text(); }
-  const DataFolder& data() const { return data_; }
+  MemoryDataFolder& data() { return data_; }
   Form1& form() { return form_; }
 
  private:
@@ -79,7 +80,7 @@ class NpcHost {
     return sockets_[slot].State() == SocketControl::kConnected;
   }
 
-  DataFolder data_;
+  MemoryDataFolder data_;
   FakeTextBox text_;
   FakeListener listener_;
   FakeClock clock_;

@@ -35,21 +35,23 @@ TEST(ServerOptionsTest, DefaultsAreTheSystemsFixedValues) {
   EXPECT_EQ(parsed.options->relayRates.packetsPerSecond, 200);
   EXPECT_EQ(parsed.options->relayRates.bytesPerSecond, 262144);
   EXPECT_FALSE(parsed.options->requireCharacter);
+  EXPECT_EQ(parsed.options->loginRate, 4);
   EXPECT_TRUE(parsed.options->library.isEmpty());
   EXPECT_FALSE(parsed.options->headless);
 }
 
 TEST(ServerOptionsTest, EveryOptionIsTakenUp) {
   const QString here = QDir::currentPath();
-  const CommandLine parsed =
-      Parse({"--port", "4000", "--listen", "::1", "--data-dir", here, "--tick-ms", "250",
-             "--handshake-timeout", "2", "--library", "/opt/libkelvane.so.1", "--headless"});
+  const CommandLine parsed = Parse({"--port", "4000", "--listen", "::1", "--data-dir", here,
+                                    "--tick-ms", "250", "--handshake-timeout", "2", "--login-rate",
+                                    "0", "--library", "/opt/libkelvane.so.1", "--headless"});
   ASSERT_TRUE(parsed.options) << parsed.message.toStdString();
   EXPECT_EQ(parsed.options->port, 4000);
   EXPECT_EQ(parsed.options->listen, QHostAddress("::1"));
   EXPECT_EQ(parsed.options->dataDir, here);
   EXPECT_EQ(parsed.options->tickMs, 250);
   EXPECT_EQ(parsed.options->handshakeTimeout, std::chrono::seconds(2));
+  EXPECT_EQ(parsed.options->loginRate, 0);
   EXPECT_EQ(parsed.options->library, "/opt/libkelvane.so.1");
   EXPECT_TRUE(parsed.options->headless);
 }
@@ -134,6 +136,9 @@ TEST(ServerOptionsTest, WrongValuesAreRefusedWithStatusTwo) {
                                        {"--relay-soft-limit", "4194305"},
                                        {"--relay-rate", "-1"},
                                        {"--relay-bytes", "lots"},
+                                       {"--login-rate", "-1"},
+                                       {"--login-rate", "1001"},
+                                       {"--login-rate", "2.5"},
                                        {"--listen", "example.org"},
                                        {"--data-dir", "/nonexistent/folder"},
                                        {"--unknown"},

@@ -92,6 +92,28 @@ TEST(PlainTextLogBoxTest, ManyLinesKeepTheNewestInView) {
   EXPECT_EQ(window.Text1().blockCount(), 301);  // nothing trimmed; the last block is empty
 }
 
+TEST(PlainTextLogBoxTest, KeepsTheNewestTenThousandLinesOnly) {
+  ServerWindow window;
+  PlainTextLogBox log(window.Text1());
+  window.show();
+  for (int i = 0; i < 10050; ++i) InsertLine(log, "line " + std::to_string(i));
+  QCoreApplication::processEvents();
+  const QTextDocument& document = *window.Text1().document();
+  EXPECT_EQ(document.blockCount(), 10001);  // the last block is empty
+  EXPECT_EQ(document.firstBlock().text(), "line 10049");
+  EXPECT_EQ(document.findBlockByNumber(9999).text(), "line 50");
+  EXPECT_EQ(document.lastBlock().text(), "");
+  EXPECT_EQ(TopVisibleLine(window.Text1()), "line 10049");
+  EXPECT_FALSE(document.isUndoAvailable());
+}
+
+TEST(PlainTextLogBoxTest, ALineOfSeveralPartsCountsEachPart) {
+  QPlainTextEdit edit;
+  PlainTextLogBox box(edit, 3);
+  for (const char* line : {"one", "two\r\nthree", "four\r\nfive"}) InsertLine(box, line);
+  EXPECT_EQ(edit.toPlainText(), "four\nfive\ntwo\n");
+}
+
 TEST(PlainTextLogBoxTest, SelectionIsReplacedAndClampedToTheText) {
   struct Step {
     int start;

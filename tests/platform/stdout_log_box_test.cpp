@@ -18,7 +18,8 @@ std::string Written(std::FILE* file) {
 TEST(StdoutLogBoxTest, EachInsertedLineIsWrittenWithoutItsCrLf) {
   std::FILE* file = std::tmpfile();
   ASSERT_NE(file, nullptr);
-  StdoutLogBox log(file);
+  NonBlockingOutput output(fileno(file), "the test file");
+  StdoutLogBox log(output);
   for (const char* line : {"Connected client to Server1\r\n", "added +Volkrin_ 0 55 23\r\n",
                            "no line break", "two\r\nparts\r\n", "\r\n"}) {
     log.SetSelStart(0);

@@ -1,16 +1,18 @@
 #include "character_record.h"
+#include "report_log.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <numeric>
+#include <string>
+#include <vector>
 
-#include "scratch_folder.h"
+#include "memory_data_folder.h"
 
 namespace quorvane {
 namespace {
 
-using testing::ScratchFolder;
+using testing::MemoryDataFolder;
 
 // Bytes 0, 1, 2, ... so that every field's value tells where it was read.
 Bytes CountingBytes(std::size_t size) {
@@ -78,11 +80,7 @@ TEST(DecodeCharacterRecordTest, ReadsMissingBytesAsZero) {
 
 class LoadCharacterTest : public ::testing::Test {
  protected:
-  void WriteCharacter(const std::string& name, const Bytes& bytes) const {
-    scratch.Write(std::filesystem::path("characters") / name, bytes);
-  }
-
-  ScratchFolder scratch;
+  MemoryDataFolder data;
 };
 
 TEST_F(LoadCharacterTest, LoadsLevelAndPosition) {
@@ -90,8 +88,8 @@ TEST_F(LoadCharacterTest, LoadsLevelAndPosition) {
   bytes[18] = 0x0A;
   bytes[89] = 0x05;
   bytes[91] = 0x07;
-  WriteCharacter("Ann", bytes);
-  const auto loaded = LoadCharacter(scratch.root(), "Ann");
+  data.WriteCharacter("Ann", bytes);
+  const auto loaded = LoadCharacter(data, "Ann");
   ASSERT_TRUE(loaded);
   EXPECT_EQ(loaded->Level, 10);
   EXPECT_EQ(loaded->PosX, 5);
@@ -101,44 +99,45 @@ TEST_F(LoadCharacterTest, LoadsLevelAndPosition) {
 TEST_F(LoadCharacterTest, IgnoresTheRestOfTheRecordSlotAndAnythingAfter) {
   Bytes slot = CountingBytes(kCharacterSlotSize + 30);
   std::fill(slot.begin() + kCharacterRecordSize, slot.end(), 0xEE);
-  WriteCharacter("Slot", slot);
-  const auto loaded = LoadCharacter(scratch.root(), "Slot");
+  data.WriteCharacter("Slot", slot);
+  const auto loaded = LoadCharacter(data, "Slot");
   ASSERT_TRUE(loaded);
   EXPECT_EQ(*loaded, DecodeCharacterRecord(CountingBytes(kCharacterRecordSize)));
 }
 
 TEST_F(LoadCharacterTest, LoadsAShortFileWithZerosForTheMissingBytes) {
-  WriteCharacter("Short", CountingBytes(20));
-  const auto loaded = LoadCharacter(scratch.root(), "Short");
+  data.WriteCharacter("Short", CountingBytes(20));
+  const auto loaded = LoadCharacter(data, "Short");
   ASSERT_TRUE(loaded);
   EXPECT_EQ(loaded->Level, 0x1312);
   EXPECT_EQ(loaded->Class, 0);
   EXPECT_EQ(loaded->PosY, 0);
 
-  WriteCharacter("Empty", {});
-  EXPECT_EQ(LoadCharacter(scratch.root(), "Empty"), CharacterRecord{});
+  data.WriteCharacter("Empty", {});
+  EXPECT_EQ(LoadCharacter(data, "Empty"), CharacterRecord{});
 }
 
 TEST_F(LoadCharacterTest, FindsTheFileAsTheLookupDoes) {
-  WriteCharacter("Ann", CountingBytes(kCharacterRecordSize));
+  data.WriteCharacter("Ann", CountingBytes(kCharacterRecordSize));
   const auto expected = DecodeCharacterRecord(CountingBytes(kCharacterRecordSize));
-  EXPECT_EQ(LoadCharacter(scratch.root(), "ann"), expected);
-  EXPECT_EQ(LoadCharacter(scratch.root(), "Ann          "), expected);
+  EXPECT_EQ(LoadCharacter(data, "ann"), expected);
+  EXPECT_EQ(LoadCharacter(data, "Ann          "), expected);
 }
 
 TEST_F(LoadCharacterTest, GivesNothingWithoutAFileOrForARefusedName) {
-  scratch.Write("outside", CountingBytes(kCharacterRecordSize));
-  std::filesystem::create_directories(scratch.root() / "characters" / "Folder");
-  for (const char* name : {"Nobody", "", "../outside", "Folder"}) {
-    EXPECT_EQ(LoadCharacter(scratch.root(), name), std::nullopt) << '"' << name << '"';
+  data.WriteItems("Items", CountingBytes(kCharacterRecordSize));
+  for (const char* name : {"Nobody", "", "../Ann", "Items"}) {
+    EXPECT_EQ(LoadCharacter(data, name), std::nullopt) << '"' << name << '"';
   }
 }
 
-TEST_F(LoadCharacterTest, GivesNothingForAFileThatCannotBeRead) {
-  // A regular file whose first read fails (EIO) for every user, root included.
-  std::filesystem::create_directory(scratch.root() / "characters");
-  std::filesystem::create_symlink("/proc/self/mem", scratch.root() / "characters" / "Locked");
-  EXPECT_EQ(LoadCharacter(scratch.root(), "Locked"), std::nullopt);
+TEST_F(LoadCharacterTest, GivesNothingForAFileThatCannotBeReadAndReportsIt) {
+  data.WriteUnreadable(DataKind::kCharacter, "Locked", "Input/output error");
+  testing::ReportLog reports;
+  EXPECT_EQ(LoadCharacter(data, "Locked", reports.Sink()), std::nullopt);
+  EXPECT_EQ(reports.lines,
+            std::vector<std::string>{
+                "W cannot read character file \"characters/Locked\": Input/output error"});
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "memory_data_folder.h"
 #include "opcodes.h"
-#include "scratch_folder.h"
 #include "session_harness.h"
 
 namespace quorvane {
@@ -144,7 +144,7 @@ TEST_F(DispatchTest, LoginStoresTheNameBlock) {
 // Two sessions wired like the host wires its two slots.
 TEST(RelayBetweenSessionsTest, OtherPlayerReceivesTheSameChatLine) {
   SessionHarness ann;
-  SessionHarness bob(std::filesystem::path{}, 0x600DCAFEu);
+  SessionHarness bob(0x600DCAFEu);
   ann.session.SetAllSendHandler(
       [&](std::int16_t id, ByteView data) { bob.session.SendData(id, data); });
   ASSERT_TRUE(ann.Connect());
@@ -161,14 +161,14 @@ TEST(RelayBetweenSessionsTest, OtherPlayerReceivesTheSameChatLine) {
 
 // The accessors read the character the login loaded.
 TEST(AccessorsTest, ReadTheNameBlockAndTheLoadedPosition) {
-  testing::ScratchFolder data;
+  testing::MemoryDataFolder data;
   Bytes character(kCharacterRecordSize, 0x00);
   character[89] = 0x05;
   character[91] = 0x07;
   character[92] = 0x01;
-  data.Write("characters/Ann", character);
+  data.WriteCharacter("Ann", character);
 
-  SessionHarness h(data.root());
+  SessionHarness h(data);
   EXPECT_EQ(h.session.Char(), NameField{});
   EXPECT_EQ(h.session.PlayerX(), 0);
   EXPECT_EQ(h.session.PlayerY(), 0);

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "data_folder.h"
+#include "memory_data_folder.h"
 #include "opcodes.h"
 #include "sample_files.h"
 #include "session_harness.h"
@@ -13,11 +13,12 @@ namespace quorvane {
 namespace {
 
 using testing::CharacterFile;
-using testing::DataFolder;
+using testing::MemoryDataFolder;
 using ::testing::ElementsAre;
 using testing::FakeSocket;
 using testing::Join;
 using testing::LinkedApi;
+using testing::MemoryDataFolder;
 using testing::ProtocolClient;
 using testing::SessionHarness;
 
@@ -100,7 +101,8 @@ TEST(HandshakeTest, ValidHelloIsAnsweredWithOneReplyAndOpensTheSession) {
 TEST(HandshakeTest, HelloAndReplyLookOnTheWireAsExpected) {
   FakeSocket socket;
   FixedGenerator generator(0.0f);
-  ServerSocket session(socket, LinkedApi(), generator, {});
+  MemoryDataFolder data;
+  ServerSocket session(socket, LinkedApi(), generator, data);
   ProtocolClient client(0);
   const Bytes hello = client.Hello();
   EXPECT_THAT(Bytes(hello.begin(), hello.begin() + 11),
@@ -126,7 +128,8 @@ class ServerSeedTest : public ::testing::TestWithParam<SeedCase> {};
 TEST_P(ServerSeedTest, IsTheDrawScaledTo32768AndRoundedDown) {
   FakeSocket socket;
   FixedGenerator generator(GetParam().draw);
-  ServerSocket session(socket, LinkedApi(), generator, {});
+  MemoryDataFolder data;
+  ServerSocket session(socket, LinkedApi(), generator, data);
   ProtocolClient client(99);
   session.Accept(1);
   socket.Deliver(client.Hello());
@@ -212,9 +215,9 @@ TEST(HandshakeTest, HelloInPhaseTwoIsTakenForASealedPacket) {
 }
 
 TEST(HandshakeTest, NewConnectionOnTheSlotNeedsItsOwnHandshakeAndStartsAfresh) {
-  DataFolder data;
+  MemoryDataFolder data;
   data.WriteCharacter("Ann", CharacterFile({.level = 7, .posX = 5, .posY = 9}));
-  SessionHarness h(data.root());
+  SessionHarness h(data);
   ASSERT_TRUE(h.Connect());
   Bytes block(46, 0x00);
   block[1] = 'A';

@@ -146,7 +146,7 @@ TEST(ChatFilterWidthTest, ComparesTheWritersEighteenBytesWithTheReceiversSevente
     if (eighteenth) block[17] = 'Q';
 
     SessionHarness writer;
-    SessionHarness reader(std::filesystem::path{}, 0x77777777u);
+    SessionHarness reader(0x77777777u);
     writer.session.SetAllSendHandler(
         [&](std::int16_t id, ByteView data) { reader.session.SendData(id, data); });
     ASSERT_TRUE(writer.Connect());

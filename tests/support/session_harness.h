@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <initializer_list>
 #include <utility>
 #include <vector>
@@ -12,17 +11,26 @@
 #include "fake_socket.h"
 #include "generator.h"
 #include "linked_api.h"
+#include "memory_data_folder.h"
 #include "protocol_client.h"
 #include "server_socket.h"
 
 namespace quorvane::testing {
 
 class SessionHarness {
+  MemoryDataFolder ownData_;
+
  public:
-  explicit SessionHarness(std::filesystem::path dataDir = {},
-                          std::uint32_t clientSeed = 0x1234ABCDu, std::uint64_t generatorSeed = 42)
+  static constexpr std::uint32_t kClientSeed = 0x1234ABCDu;
+
+  // Logins find their files in an empty folder of the harness's own.
+  explicit SessionHarness(std::uint32_t clientSeed = kClientSeed, std::uint64_t generatorSeed = 42)
+      : SessionHarness(ownData_, clientSeed, generatorSeed) {}
+  // Logins find their files in `data`, which must outlive the harness.
+  explicit SessionHarness(quorvane::DataFolder& data, std::uint32_t clientSeed = kClientSeed,
+                          std::uint64_t generatorSeed = 42)
       : generator(generatorSeed, [] { return std::uint64_t{0}; }),
-        session(socket, LinkedApi(), generator, std::move(dataDir)),
+        session(socket, LinkedApi(), generator, data),
         client(clientSeed) {
     session.SetAllSendHandler([this](std::int16_t id, ByteView data) {
       relayed.push_back({id, Bytes(data.begin(), data.end())});

@@ -12,6 +12,7 @@
 #include "character_record.h"
 #include "data_command.h"
 #include "data_folder.h"
+#include "direct_data_folder.h"
 #include "expected_packets.h"
 #include "item_record.h"
 
@@ -95,14 +96,15 @@ TEST_F(DataToolTest, WrittenFilesLoadAsTheServerReadsThem) {
       Tool({"new-items", "--item", "3,1,2,4,5", "--item", "1,0,0,0,0", Path("items/Max")}).status,
       0);
 
-  const auto record = LoadCharacter(data.root(), "Max");
+  DirectDataFolder server(data.root());
+  const auto record = LoadCharacter(server, "Max");
   ASSERT_TRUE(record.has_value());
   EXPECT_EQ(record->Level, 600);
   EXPECT_EQ(record->Stat12A, 65535);
   EXPECT_EQ(record->Stat12B, 12);
   EXPECT_EQ(record->PosX, 32766);
   EXPECT_EQ(Read("items/Max"), (Bytes{3, 1, 2, 0, 4, 0, 5, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
-  const auto items = LoadItems(data.root(), "Max");
+  const auto items = LoadItems(server, "Max");
   ASSERT_TRUE(items.has_value());
   EXPECT_EQ(items->size(), 2u);
 }
