@@ -99,8 +99,10 @@ void QtSocketControl::SendData(ByteView bytes) {
     End(CloseReason::kSendBound, true);
     return;
   }
-  // An armed write notifier sends as soon as the kernel has room again.
-  if (!writable_.isEnabled()) FlushAtEndOfEvent(*this);
+  if (!sendScheduled_) {
+    sendScheduled_ = true;
+    FlushAtEndOfEvent(*this);
+  }
 }
 
 std::size_t QtSocketControl::PendingBytes() const {
@@ -170,6 +172,7 @@ void QtSocketControl::Flush() {
   }
   output_.clear();
   outputSent_ = 0;
+  sendScheduled_ = false;
   writable_.setEnabled(false);
 }
 
@@ -179,6 +182,7 @@ void QtSocketControl::End(CloseReason reason, bool reset) {
   ending_.reset();
   output_.clear();
   outputSent_ = 0;
+  sendScheduled_ = false;
   peer_.clear();
   const bool live = state_ == kConnected;
   state_ = reason == CloseReason::kReset || reason == CloseReason::kTimedOut ? kError : kClosed;

@@ -86,6 +86,9 @@ class QtSocketControl final : public SocketControl, private PendingOutput {
   // Written and not yet sent: output_ from outputSent_ on.
   Bytes output_;
   std::size_t outputSent_ = 0;
+  // A flush at the end of the event, or the armed write notifier, will send
+  // what waits.
+  bool sendScheduled_ = false;
 
   std::function<void()> onArrival_;
   ClosedHandler onClosed_;
