@@ -176,7 +176,7 @@ TEST_F(ConnectionLimitsTest, QuietSessionPastItsHandshakeIsNeverClosed) {
   ExpectPong(quiet);
 }
 
-TEST_F(ConnectionLimitsTest, AcceptedSocketProbesAVanishedPeerForAboutAMinute) {
+TEST_F(ConnectionLimitsTest, AcceptedSocketProbesAVanishedPeerForAboutAMinuteAndSendsAtOnce) {
   RunningServer server(library_.api());
   TcpConnection peer = TcpConnection::Connect("127.0.0.1", server.port(), 5s);
   ASSERT_TRUE(server.WaitLogged(kToServer1, 1));
@@ -195,6 +195,7 @@ TEST_F(ConnectionLimitsTest, AcceptedSocketProbesAVanishedPeerForAboutAMinute) {
       {"TCP_KEEPINTVL", IPPROTO_TCP, TCP_KEEPINTVL, 10},
       {"TCP_KEEPCNT", IPPROTO_TCP, TCP_KEEPCNT, 3},
       {"TCP_USER_TIMEOUT", IPPROTO_TCP, TCP_USER_TIMEOUT, 60000},
+      {"TCP_NODELAY", IPPROTO_TCP, TCP_NODELAY, 1},
   };
   for (const Option& o : options) {
     int value = -1;
