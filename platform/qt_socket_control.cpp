@@ -117,34 +117,34 @@ void QtSocketControl::SetClosedHandler(ClosedHandler handler) {
   onClosed_ = std::move(handler);
 }
 
+// Bytes and the end of the connection never come in one read: the end is
+// reported by itself, bytes that nobody took before it dropped.
 void QtSocketControl::OnReadable() {
-  ReadArrived();
-  if (arrivedCount_ > 0 && onArrival_) onArrival_();
-  // The handler may have ended the connection itself.
-  if (state_ != kConnected) return;
-  if (ending_) {
-    End(*ending_, false);
+  const std::size_t before = arrivedCount_;
+  if (const std::optional<CloseReason> ending = ReadArrived()) {
+    End(*ending, false);
     return;
   }
-  // Bytes nobody took fill the buffer: the rest waits in the kernel, unread,
-  // until GetData makes room.
+  // A full buffer leaves the rest in the kernel, unread, until GetData makes
+  // room.
   if (arrivedCount_ == kLargestPacket) readable_.setEnabled(false);
+  if (arrivedCount_ > before && onArrival_) onArrival_();
 }
 
 // One recv fills whatever room the buffer has; a read that leaves some free
 // found the kernel's queue empty, so there is nothing to try again for.
-void QtSocketControl::ReadArrived() {
+std::optional<CloseReason> QtSocketControl::ReadArrived() {
   ssize_t got = 0;
   do {
     got = ::recv(descriptor_, arrived_.get() + arrivedCount_, kLargestPacket - arrivedCount_, 0);
   } while (got < 0 && errno == EINTR);
   if (got > 0) {
     arrivedCount_ += static_cast<std::size_t>(got);
-  } else if (got == 0) {
-    ending_ = CloseReason::kPeerClosed;
-  } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-    ending_ = ReasonOf(errno);
+    return std::nullopt;
   }
+  if (got == 0) return CloseReason::kPeerClosed;
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
+  return ReasonOf(errno);
 }
 
 // A send that the kernel takes only in part means its buffer is full: the
@@ -179,7 +179,6 @@ void QtSocketControl::Flush() {
 void QtSocketControl::End(CloseReason reason, bool reset) {
   CancelFlush(*this);
   arrivedCount_ = 0;
-  ending_.reset();
   output_.clear();
   outputSent_ = 0;
   sendScheduled_ = false;

@@ -4,11 +4,15 @@
 // codes and the send bound it enforces are the socket control's
 // (socket_control.h).
 //
-// Reads run until a short read, EAGAIN or one largest packet, so a ping costs
-// one recv. Writes wait in the connection's output buffer until the event
-// being handled ends (end_of_event.h), then go out in one send; only when the
-// kernel takes no more is the write notifier armed, and it is disarmed once
-// the buffer is empty.
+// Each arrival is one recv of as much as a buffer of one largest packet has
+// room for, so a ping costs one recv and a flood one per 64 KiB. The bytes
+// wait there until the session takes them with GetData: the arrival event may
+// only be raised once bytes have come, and reading straight into the
+// session's vector would zero-fill the room first, which costs more than
+// copying what came. Writes wait in the connection's output buffer until the
+// event being handled ends (end_of_event.h), then go out in one send; only
+// when the kernel takes no more is the write notifier armed, and it is
+// disarmed once the buffer is empty.
 //
 // With only two slots, one bad peer must not hold a slot or the server's
 // memory: a connection whose peer stops reading while bytes pile up for it
@@ -59,9 +63,9 @@ class QtSocketControl final : public SocketControl, private PendingOutput {
 
  private:
   void OnReadable();
-  // Reads into arrived_ until a short read, EAGAIN or a full buffer; an end
-  // met on the way is kept in ending_.
-  void ReadArrived();
+  // Reads into arrived_ as much as it has room for; says how the connection
+  // ended if the read found it ended.
+  std::optional<CloseReason> ReadArrived();
   void Flush() override;
   // Closes the descriptor (with a reset when `reset`), then reports `reason`
   // if the connection was still live.
@@ -80,9 +84,6 @@ class QtSocketControl final : public SocketControl, private PendingOutput {
   // Read and not yet taken by the session; room for one largest packet.
   std::unique_ptr<std::uint8_t[]> arrived_;
   std::size_t arrivedCount_ = 0;
-  // How the connection ended, learnt while reading; reported once the bytes
-  // read before it have been handled.
-  std::optional<CloseReason> ending_;
   // Written and not yet sent: output_ from outputSent_ on.
   Bytes output_;
   std::size_t outputSent_ = 0;
