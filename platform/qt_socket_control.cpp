@@ -52,7 +52,8 @@ void QtSocketControl::Accept(std::int32_t requestID) {
   const std::string peer = FormatEndpoint(socket->peerAddress(), socket->peerPort()).toStdString();
   const int descriptor = ::fcntl(static_cast<int>(socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
   if (descriptor < 0) {
-    ReportOnStderr("cannot take the connection from " + peer + ": " + std::strerror(errno));
+    const std::string message = std::string("cannot take the connection: ") + std::strerror(errno);
+    ReportOnStderr({.severity = Severity::kError, .subject = peer, .message = message});
     return;
   }
   descriptor_ = descriptor;
@@ -93,9 +94,6 @@ void QtSocketControl::SendData(ByteView bytes) {
   if (state_ != kConnected) return;
   output_.insert(output_.end(), bytes.begin(), bytes.end());
   if (PendingBytes() > sendBound_) {
-    ReportOnStderr("closing the connection from " + PeerAddress() +
-                   ": its peer is not reading: over " + std::to_string(sendBound_) +
-                   " bytes wait to be sent");
     End(CloseReason::kSendBound, true);
     return;
   }

@@ -1,11 +1,21 @@
-// Reports for the operator on standard error, one line each, as
-// "quorvane: <report>", flushed at once.
+// Reports for the operator on standard error, one line each, flushed at
+// once: "<time> <level> <subject>: <message>", the time in UTC to the
+// millisecond (2026-12-10T15:18:00.123Z), the level E, W or I; without a
+// subject, "<time> <level> <message>".
 #pragma once
 
-#include <string_view>
+#include <chrono>
+#include <string>
+
+#include "diagnostics.h"
 
 namespace quorvane {
 
-void ReportOnStderr(std::string_view report) noexcept;
+// The line for `diagnostic` at `when`, without its line break. Control bytes
+// are written as \xHH, so that a name from a client cannot break the line.
+std::string FormatDiagnostic(std::chrono::system_clock::time_point when,
+                             const Diagnostic& diagnostic);
+
+void ReportOnStderr(const Diagnostic& diagnostic) noexcept;
 
 }  // namespace quorvane
