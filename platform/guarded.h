@@ -1,19 +1,24 @@
 // The boundary between Qt's event loop and the program's handlers. Qt cannot
 // carry an exception out of a slot: one that escapes ends the process and
-// both players with it. Every handler the event loop calls runs through here.
+// both players with it. Every handler the event loop calls runs through here,
+// and what it wrote to connections goes out when it returns.
 #pragma once
 
 #include <exception>
 #include <string_view>
+
+#include "end_of_event.h"
 
 namespace quorvane {
 
 // Writes "quorvane: <where> failed: <what>" on standard error.
 void ReportEscapedFailure(std::string_view where, std::string_view what) noexcept;
 
-// Runs `body`; an exception it throws is reported and goes no further.
+// Runs `body` as one event; an exception it throws is reported and goes no
+// further.
 template <typename Body>
 void RunGuarded(std::string_view where, Body&& body) noexcept {
+  const EventScope event;
   try {
     body();
   } catch (const std::exception& failure) {

@@ -45,7 +45,7 @@ PeerEndpoint QtListener::PendingPeer(std::int32_t requestID) const {
 void QtListener::Refuse(std::int32_t requestID) {
   if (pending_ == nullptr || requestID != pendingID_) return;
   QTcpSocket* refused = std::exchange(pending_, nullptr);
-  ResetOnClose(*refused);
+  ResetOnClose(static_cast<int>(refused->socketDescriptor()));
   refused->abort();
   refused->deleteLater();
 }

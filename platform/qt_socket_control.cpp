@@ -1,14 +1,37 @@
 #include "qt_socket_control.h"
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QTcpSocket>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "guarded.h"
 #include "socket_options.h"
+#include "stderr_report.h"
 
 namespace quorvane {
+namespace {
+
+// Why a connection whose read or send failed with `error` ended.
+CloseReason ReasonOf(int error) {
+  return error == ETIMEDOUT ? CloseReason::kTimedOut : CloseReason::kReset;
+}
+
+}  // namespace
 
 QtSocketControl::QtSocketControl(QtListener& listener, std::size_t sendBound)
-    : listener_(listener), sendBound_(sendBound) {}
+    : listener_(listener),
+      sendBound_(sendBound),
+      arrived_(std::make_unique_for_overwrite<std::uint8_t[]>(kLargestPacket)) {
+  QObject::connect(&readable_, &QSocketNotifier::activated, &readable_,
+                   [this] { RunGuarded("a data arrival", [this] { OnReadable(); }); });
+  QObject::connect(&writable_, &QSocketNotifier::activated, &writable_,
+                   [this] { RunGuarded("a send", [this] { Flush(); }); });
+}
 
 // The handlers' owner may be gone already; the connection goes unreported.
 QtSocketControl::~QtSocketControl() {
@@ -19,24 +42,29 @@ QtSocketControl::~QtSocketControl() {
 
 void QtSocketControl::Accept(std::int32_t requestID) {
   Close();
-  socket_ = listener_.Take(requestID, owner_);
-  if (socket_ == nullptr) return;
-  live_ = socket_->state() == QAbstractSocket::ConnectedState;
-  failed_ = false;
-  endReason_ = CloseReason::kPeerClosed;
-  // A login is some forty small packets; none may wait for Nagle's algorithm.
-  socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-  EnableKeepAlive(*socket_);
-  // The session keeps an unfinished packet itself, so Qt holds no more than
-  // one whole packet ahead of it, however fast the peer sends; the rest waits
-  // in the kernel and comes with the next readyRead.
-  socket_->setReadBufferSize(kLargestPacket);
-  QObject::connect(socket_, &QTcpSocket::readyRead, socket_,
-                   [this] { RunGuarded("a data arrival", [this] { OnReadyRead(); }); });
-  QObject::connect(socket_, &QTcpSocket::errorOccurred, socket_,
-                   [this](QAbstractSocket::SocketError error) { OnError(error); });
-  QObject::connect(socket_, &QTcpSocket::disconnected, socket_,
-                   [this] { RunGuarded("the end of a connection", [this] { OnDisconnected(); }); });
+  // Qt's socket closes its own descriptor when `holder` deletes it at the end
+  // of this call; the connection lives on in the copy taken here. The
+  // listener hands the connection over within its own event, before Qt has
+  // read anything from it.
+  QObject holder;
+  const QTcpSocket* socket = listener_.Take(requestID, holder);
+  if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState) return;
+  const std::string peer = FormatEndpoint(socket->peerAddress(), socket->peerPort()).toStdString();
+  const int descriptor = ::fcntl(static_cast<int>(socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+  if (descriptor < 0) {
+    const std::string message = std::string("cannot take the connection: ") + std::strerror(errno);
+    ReportOnStderr({.severity = Severity::kError, .subject = peer, .message = message});
+    return;
+  }
+  descriptor_ = descriptor;
+  peer_ = peer;
+  state_ = kConnected;
+  MakeNonBlocking(descriptor_);
+  EnableLowDelay(descriptor_);
+  EnableKeepAlive(descriptor_);
+  readable_.setSocket(descriptor_);
+  writable_.setSocket(descriptor_);
+  readable_.setEnabled(true);
 }
 
 void QtSocketControl::Close() {
@@ -48,45 +76,35 @@ void QtSocketControl::Reset() {
 }
 
 std::int16_t QtSocketControl::State() const {
-  if (socket_ == nullptr) return kClosed;
-  switch (socket_->state()) {
-    case QAbstractSocket::UnconnectedState:
-      return failed_ ? kError : kClosed;
-    case QAbstractSocket::HostLookupState:
-      return kLookingUp;
-    case QAbstractSocket::ConnectingState:
-      return kConnecting;
-    case QAbstractSocket::ConnectedState:
-      return kConnected;
-    case QAbstractSocket::BoundState:
-      return kBound;
-    case QAbstractSocket::ListeningState:
-      return kListening;
-    case QAbstractSocket::ClosingState:
-      return kClosing;
-  }
-  return kClosed;
+  return state_;
 }
 
 std::string QtSocketControl::PeerAddress() const {
-  if (socket_ == nullptr || socket_->peerAddress().isNull()) return {};
-  return FormatEndpoint(socket_->peerAddress(), socket_->peerPort()).toStdString();
+  return peer_;
 }
 
 void QtSocketControl::GetData(Bytes& into) {
-  Drain();
-  into.insert(into.end(), arrived_.begin(), arrived_.end());
-  arrived_.clear();
+  into.insert(into.end(), arrived_.get(), arrived_.get() + arrivedCount_);
+  arrivedCount_ = 0;
+  // There is room again for what waits in the kernel.
+  if (state_ == kConnected && !readable_.isEnabled()) readable_.setEnabled(true);
 }
 
 void QtSocketControl::SendData(ByteView bytes) {
-  if (socket_ == nullptr || socket_->state() != QAbstractSocket::ConnectedState) return;
-  socket_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-  if (PendingBytes() > sendBound_) End(CloseReason::kSendBound, true);
+  if (state_ != kConnected) return;
+  output_.insert(output_.end(), bytes.begin(), bytes.end());
+  if (PendingBytes() > sendBound_) {
+    End(CloseReason::kSendBound, true);
+    return;
+  }
+  if (!sendScheduled_) {
+    sendScheduled_ = true;
+    FlushAtEndOfEvent(*this);
+  }
 }
 
 std::size_t QtSocketControl::PendingBytes() const {
-  return socket_ == nullptr ? 0 : static_cast<std::size_t>(socket_->bytesToWrite());
+  return output_.size() - outputSent_;
 }
 
 void QtSocketControl::SetDataArrivalHandler(std::function<void()> handler) {
@@ -97,52 +115,81 @@ void QtSocketControl::SetClosedHandler(ClosedHandler handler) {
   onClosed_ = std::move(handler);
 }
 
-void QtSocketControl::Drain() {
-  if (socket_ == nullptr) return;
-  const QByteArray chunk = socket_->readAll();
-  arrived_.insert(arrived_.end(), chunk.begin(), chunk.end());
-}
-
-void QtSocketControl::OnReadyRead() {
-  // Without a handler that takes the bytes, they wait in Qt's bounded buffer
-  // rather than piling up here.
-  if (static_cast<qint64>(arrived_.size()) < kLargestPacket) Drain();
-  if (!arrived_.empty() && onArrival_) onArrival_();
-}
-
-// Comes before the disconnection it causes.
-void QtSocketControl::OnError(QAbstractSocket::SocketError error) {
-  switch (error) {
-    case QAbstractSocket::RemoteHostClosedError:
-      endReason_ = CloseReason::kPeerClosed;
-      return;
-    case QAbstractSocket::SocketTimeoutError:
-      endReason_ = CloseReason::kTimedOut;
-      break;
-    default:
-      endReason_ = CloseReason::kReset;
-      break;
+// Bytes and the end of the connection never come in one read: the end is
+// reported by itself, bytes that nobody took before it dropped.
+void QtSocketControl::OnReadable() {
+  const std::size_t before = arrivedCount_;
+  if (const std::optional<CloseReason> ending = ReadArrived()) {
+    End(*ending, false);
+    return;
   }
-  failed_ = true;
+  // A full buffer leaves the rest in the kernel, unread, until GetData makes
+  // room.
+  if (arrivedCount_ == kLargestPacket) readable_.setEnabled(false);
+  if (arrivedCount_ > before && onArrival_) onArrival_();
 }
 
-// The socket stays, unconnected, until the next Close or Accept: it may not be
-// deleted inside its own signal, and State() keeps telling how it ended.
-void QtSocketControl::OnDisconnected() {
-  if (!std::exchange(live_, false)) return;
-  if (onClosed_) onClosed_(endReason_);
+// One recv fills whatever room the buffer has; a read that leaves some free
+// found the kernel's queue empty, so there is nothing to try again for.
+std::optional<CloseReason> QtSocketControl::ReadArrived() {
+  ssize_t got = 0;
+  do {
+    got = ::recv(descriptor_, arrived_.get() + arrivedCount_, kLargestPacket - arrivedCount_, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got > 0) {
+    arrivedCount_ += static_cast<std::size_t>(got);
+    return std::nullopt;
+  }
+  if (got == 0) return CloseReason::kPeerClosed;
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
+  return ReasonOf(errno);
+}
+
+// A send that the kernel takes only in part means its buffer is full: the
+// write notifier then waits for room instead of a second send meeting EAGAIN.
+void QtSocketControl::Flush() {
+  while (state_ == kConnected && outputSent_ < output_.size()) {
+    const std::size_t waiting = output_.size() - outputSent_;
+    const ssize_t sent = ::send(descriptor_, output_.data() + outputSent_, waiting, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      End(ReasonOf(errno), false);
+      return;
+    }
+    if (sent > 0) outputSent_ += static_cast<std::size_t>(sent);
+    if (sent < 0 || static_cast<std::size_t>(sent) < waiting) {
+      // Sent bytes are dropped from the front once they are half the buffer,
+      // so a long wait moves each byte about once.
+      if (outputSent_ * 2 >= output_.size()) {
+        output_.erase(output_.begin(), output_.begin() + static_cast<std::ptrdiff_t>(outputSent_));
+        outputSent_ = 0;
+      }
+      writable_.setEnabled(true);
+      return;
+    }
+  }
+  output_.clear();
+  outputSent_ = 0;
+  sendScheduled_ = false;
+  writable_.setEnabled(false);
 }
 
 void QtSocketControl::End(CloseReason reason, bool reset) {
-  arrived_.clear();
-  QTcpSocket* socket = std::exchange(socket_, nullptr);
-  if (socket == nullptr) return;
-  if (reset) ResetOnClose(*socket);
-  socket->disconnect();
-  socket->abort();
-  // This may run inside one of the socket's own signals.
-  socket->deleteLater();
-  if (std::exchange(live_, false) && onClosed_) onClosed_(reason);
+  CancelFlush(*this);
+  arrivedCount_ = 0;
+  output_.clear();
+  outputSent_ = 0;
+  sendScheduled_ = false;
+  peer_.clear();
+  const bool live = state_ == kConnected;
+  state_ = reason == CloseReason::kReset || reason == CloseReason::kTimedOut ? kError : kClosed;
+  if (descriptor_ >= 0) {
+    readable_.setEnabled(false);
+    writable_.setEnabled(false);
+    if (reset) ResetOnClose(descriptor_);
+    ::close(std::exchange(descriptor_, -1));
+  }
+  if (live && onClosed_) onClosed_(reason);
 }
 
 }  // namespace quorvane

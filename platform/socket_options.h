@@ -1,7 +1,6 @@
-// Socket options of accepted connections that Qt does not offer itself.
+// Options of accepted connections, set on their descriptors.
 #pragma once
 
-#include <QTcpSocket>
 #include <chrono>
 
 namespace quorvane {
@@ -17,13 +16,22 @@ inline constexpr std::chrono::seconds kKeepAliveInterval{10};
 inline constexpr int kKeepAliveProbes = 3;
 inline constexpr std::chrono::milliseconds kUnacknowledgedTimeout{60000};
 
-// Turns keepalive on for the connected socket with the times above. A failing
-// setsockopt is not fatal: the connection works, only without the probes.
-void EnableKeepAlive(QTcpSocket& socket);
+// A failing setsockopt or fcntl is not fatal in any of these: the connection
+// works, only without what the option adds.
+
+// Reads and writes return at once instead of waiting for the peer.
+void MakeNonBlocking(int descriptor);
+
+// Small packets go out at once: a login is some forty of them, and none may
+// wait for Nagle's algorithm.
+void EnableLowDelay(int descriptor);
+
+// Turns keepalive on with the times above.
+void EnableKeepAlive(int descriptor);
 
 // Makes the next close reset the connection and drop whatever still waits to
 // be sent, instead of leaving the kernel to deliver it to a peer that does
 // not read.
-void ResetOnClose(QTcpSocket& socket);
+void ResetOnClose(int descriptor);
 
 }  // namespace quorvane

@@ -12,14 +12,31 @@ namespace {
 
 constexpr int kQuantileSteps = 1000;
 
-std::string TargetText(const Target& target) {
-  std::ostringstream text;
-  text << (target.kind == Target::Kind::kAtMost ? "<= " : ">= ") << target.ratio << "x";
-  return text.str();
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-bool Met(const Target& target, double ratio) {
-  return target.kind == Target::Kind::kAtMost ? ratio <= target.ratio : ratio >= target.ratio;
+// `percent` of the server and of the baseline, run by run, as one figure.
+Figure Across(const std::vector<const Measurement*>& runs, double percent, const std::string& name,
+              std::optional<double> target) {
+  std::vector<double> server;
+  std::vector<double> baseline;
+  std::vector<double> ratios;
+  for (const Measurement* run : runs) {
+    server.push_back(PercentileUs(Sorted(run->server), percent));
+    baseline.push_back(PercentileUs(Sorted(run->baseline), percent));
+    ratios.push_back(server.back() / baseline.back());
+  }
+  const auto [lowest, highest] = std::minmax_element(ratios.begin(), ratios.end());
+  return {name, Median(server), Median(baseline), Median(ratios), *lowest, *highest, target};
+}
+
+std::string Microseconds(double value) {
+  std::ostringstream text;
+  text << std::fixed << std::setprecision(1) << value << " us";
+  return text.str();
 }
 
 }  // namespace
@@ -36,24 +53,39 @@ Samples Sorted(Samples samples) {
   return samples;
 }
 
+std::vector<Figure> Summarise(const std::vector<std::vector<Measurement>>& runs) {
+  if (runs.empty()) throw std::invalid_argument("no runs");
+  std::vector<Figure> figures;
+  for (std::size_t index = 0; index < runs.front().size(); ++index) {
+    std::vector<const Measurement*> same;
+    for (const std::vector<Measurement>& run : runs) same.push_back(&run.at(index));
+    const Measurement& first = *same.front();
+    figures.push_back(Across(same, 50, first.name + " median", first.target));
+    figures.push_back(Across(same, 99, first.name + " p99", std::nullopt));
+  }
+  return figures;
+}
+
 bool PrintFigures(std::ostream& out, const std::vector<Figure>& figures) {
   bool allMet = true;
-  out << std::left << std::setw(34) << "figure" << std::right << std::setw(14) << "server"
-      << std::setw(14) << "baseline" << std::setw(8) << "ratio" << std::setw(10) << "target"
+  out << std::left << std::setw(34) << "figure" << std::right << std::setw(12) << "server"
+      << std::setw(12) << "baseline" << std::setw(8) << "ratio" << std::setw(13) << "runs' ratios"
+      << std::setw(10) << "target"
       << "  result\n";
   for (const Figure& figure : figures) {
-    const double ratio = figure.server / figure.baseline;
-    std::ostringstream server;
-    std::ostringstream baseline;
-    server << std::fixed << std::setprecision(1) << figure.server << ' ' << figure.unit;
-    baseline << std::fixed << std::setprecision(1) << figure.baseline << ' ' << figure.unit;
-    out << std::left << std::setw(34) << figure.name << std::right << std::setw(14) << server.str()
-        << std::setw(14) << baseline.str() << std::setw(8) << std::fixed << std::setprecision(2)
-        << ratio;
+    std::ostringstream spread;
+    spread << std::fixed << std::setprecision(2) << figure.lowestRatio << '-'
+           << figure.highestRatio;
+    out << std::left << std::setw(34) << figure.name << std::right << std::setw(12)
+        << Microseconds(figure.server) << std::setw(12) << Microseconds(figure.baseline)
+        << std::setw(8) << std::fixed << std::setprecision(2) << figure.ratio << std::setw(13)
+        << spread.str();
     if (figure.target) {
-      const bool met = Met(*figure.target, ratio);
+      const bool met = figure.ratio <= *figure.target;
       allMet = allMet && met;
-      out << std::setw(10) << TargetText(*figure.target) << "  " << (met ? "PASS" : "MISS");
+      std::ostringstream target;
+      target << "<= " << std::fixed << std::setprecision(2) << *figure.target << "x";
+      out << std::setw(10) << target.str() << "  " << (met ? "PASS" : "MISS");
     }
     out << '\n';
   }

@@ -1,5 +1,7 @@
-// Latency percentiles, the printed table of figures against their baselines,
-// and the latency distribution as a CSV of quantiles.
+// What the runs add up to: each measurement's median and 99th percentile,
+// server against baseline, taken per run and summarised over the runs of one
+// placement; the printed table; and the relay latency distribution as a CSV
+// of quantiles.
 #pragma once
 
 #include <filesystem>
@@ -16,22 +18,38 @@ namespace quorvane::bench {
 double PercentileUs(const Samples& sorted, double percent);
 Samples Sorted(Samples samples);
 
-struct Target {
-  enum class Kind { kAtMost, kAtLeast };
-  Kind kind;
-  double ratio;  // of the server's figure to the baseline's
+// One quantity measured in one run: the server's samples beside those of
+// its baseline, taken in the same blocks.
+struct Measurement {
+  std::string name;
+  Samples server;
+  Samples baseline;
+  // The most the ratio of the medians may be.
+  std::optional<double> target;
+  // Its name in the latency chart; empty when it is not charted.
+  std::string series;
 };
 
+// One statistic of one measurement over the runs: the median over the runs
+// of the server's and the baseline's figure, and of their ratio, with the
+// lowest and highest ratio of a single run.
 struct Figure {
   std::string name;
-  std::string unit;
   double server;
   double baseline;
-  std::optional<Target> target;
+  double ratio;
+  double lowestRatio;
+  double highestRatio;
+  std::optional<double> target;
 };
 
-// One line per figure: server, baseline, ratio, target and PASS or MISS.
-// Returns true when every target is met.
+// `runs` holds the measurements of every run, each run's in the same order.
+// Per measurement: the median figure, then the 99th percentile (without a
+// target).
+std::vector<Figure> Summarise(const std::vector<std::vector<Measurement>>& runs);
+
+// One line per figure: server, baseline, ratio, its spread over the runs, and
+// the target with PASS or MISS. Returns true when every target is met.
 bool PrintFigures(std::ostream& out, const std::vector<Figure>& figures);
 
 struct Series {

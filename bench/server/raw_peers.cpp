@@ -1,6 +1,7 @@
 #include "raw_peers.h"
 
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,34 @@ namespace {
 
 constexpr std::chrono::milliseconds kAcceptTimeout = kIoTimeout;
 constexpr std::size_t kReadSize = 64 * 1024;
+
+// Waits until one socket is readable, as an event-driven server does.
+class Readiness {
+ public:
+  explicit Readiness(int fd) : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
+    if (epoll_.get() < 0) throw std::runtime_error("epoll_create1 failed");
+    epoll_event interest{};
+    interest.events = EPOLLIN;
+    interest.data.fd = fd;
+    if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &interest) != 0) {
+      throw std::runtime_error("epoll_ctl failed");
+    }
+  }
+
+  void Wait() {
+    epoll_event ready{};
+    for (;;) {
+      const int count = ::epoll_wait(
+          epoll_.get(), &ready, 1, static_cast<int>(std::chrono::milliseconds(kIoTimeout).count()));
+      if (count > 0) return;
+      if (count == 0) throw std::runtime_error("epoll_wait: nothing to read in time");
+      if (errno != EINTR) throw std::runtime_error("epoll_wait failed");
+    }
+  }
+
+ private:
+  Fd epoll_;
+};
 
 // Writes `count` bytes from a block of zeros that may be shorter.
 void SendCount(int fd, const std::vector<std::uint8_t>& zeros, std::size_t count) {
@@ -67,14 +96,20 @@ void PeerProcess::ServeAndExit(const std::function<void()>& serve) {
 RawEcho::RawEcho(std::size_t requestSize, std::size_t replySize) {
   Start([requestSize, replySize](int listener) {
     const Fd client = AcceptWithin(listener, kAcceptTimeout);
+    Readiness readable(client.get());
     std::vector<std::uint8_t> request(requestSize);
     const std::vector<std::uint8_t> reply(replySize);
+    std::size_t have = 0;
     for (;;) {
+      readable.Wait();
+      const std::size_t got = ReceiveSome(client.get(), std::span(request).subspan(have));
       // A clean close between requests ends the service.
-      const std::size_t first = ReceiveSome(client.get(), request);
-      if (first == 0) return;
-      ReceiveExactly(client.get(), std::span(request).subspan(first));
+      if (got == 0 && have == 0) return;
+      if (got == 0) throw std::runtime_error("the client closed in the middle of a request");
+      have += got;
+      if (have < requestSize) continue;
       SendAll(client.get(), reply);
+      have = 0;
     }
   });
 }
@@ -83,11 +118,13 @@ RawForwarder::RawForwarder(std::size_t packetSize, std::size_t echoSize, std::si
   Start([packetSize, echoSize, relaySize](int listener) {
     const Fd sender = AcceptWithin(listener, kAcceptTimeout);
     const Fd receiver = AcceptWithin(listener, kAcceptTimeout);
+    Readiness readable(sender.get());
     std::vector<std::uint8_t> arrived(kReadSize);
     const std::vector<std::uint8_t> zeros((kReadSize / packetSize + 1) *
                                           std::max(echoSize, relaySize));
     std::size_t partial = 0;
     for (;;) {
+      readable.Wait();
       const std::size_t got = ReceiveSome(sender.get(), arrived);
       if (got == 0) return;
       const std::size_t packets = (partial + got) / packetSize;

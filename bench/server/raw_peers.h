@@ -1,6 +1,8 @@
 // The baselines: servers on plain sockets that do no work but read and write
 // the byte counts the real server reads and writes. Each serves one client (or
-// one pair) until the client closes.
+// one pair) until the client closes. Like the real server they wait for
+// readiness (epoll) before each read, so a request costs them epoll_wait,
+// recv and send.
 #pragma once
 
 #include <sys/types.h>

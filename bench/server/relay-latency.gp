@@ -1,11 +1,11 @@
-# Draws the relay latency distribution that server_bench writes.
-# Usage: gnuplot -e "csv='relay-latency.csv'; png='relay-latency.png'" relay-latency.gp
+# Draws one placement's relay latency distribution that server_bench writes.
+# Usage: gnuplot -e "csv='relay-latency-apart.csv'; png='relay-latency-apart.png'; placement='client on CPU 0, servers on CPU 1'" relay-latency.gp
 set terminal pngcairo size 800,480 font "sans,10"
 set output png
 set datafile separator ","
 set key bottom right
 set termoption noenhanced
-set title "Relay latency of one packet, server against raw forwarder (127.0.0.1)"
+set title "Relay latency of one packet, server against raw forwarder (127.0.0.1; ".placement.")"
 set xlabel "latency (microseconds, log scale)"
 set ylabel "packets delivered within (%)"
 set logscale x

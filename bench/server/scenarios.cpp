@@ -9,6 +9,7 @@
 
 #include "bench_data.h"
 #include "opcodes.h"
+#include "placement.h"
 #include "raw_peers.h"
 
 namespace quorvane::bench {
@@ -29,9 +30,10 @@ constexpr int kConnectAttempts = 50;
 constexpr auto kConnectRetryPause = std::chrono::milliseconds(20);
 constexpr std::uint32_t kSenderSeed = 0x1234;
 constexpr std::uint32_t kReceiverSeed = 0x5678;
-constexpr double kPingTarget = 1.5;
-constexpr double kLoginTarget = 2.0;
-constexpr double kRelayThroughputTarget = 0.5;
+// The most the server's median may be, as a multiple of its baseline's.
+constexpr double kPingTarget = 1.10;
+constexpr double kLoginTarget = 1.35;
+constexpr double kChatRelayTarget = 1.15;
 
 // The welcome line closes every login.
 constexpr std::string_view kWelcome(
@@ -103,26 +105,24 @@ Check ExpectEach(ProtocolPeer& player, std::int16_t opcode, Bytes payload, std::
   };
 }
 
-std::vector<Figure> LatencyFigures(const std::string& name, const Samples& server,
-                                   const Samples& baseline, std::optional<Target> target) {
-  const Samples serverSorted = Sorted(server);
-  const Samples baselineSorted = Sorted(baseline);
-  return {
-      {name + " median", "us", PercentileUs(serverSorted, 50), PercentileUs(baselineSorted, 50),
-       target},
-      {name + " p99", "us", PercentileUs(serverSorted, 99), PercentileUs(baselineSorted, 99),
-       target},
-  };
-}
-
-// Thousands of packets per second.
-double PacketsPerMillisecond(std::size_t packets, std::chrono::nanoseconds elapsed) {
-  return static_cast<double>(packets) / std::chrono::duration<double, std::milli>(elapsed).count();
-}
-
 // The server and the baseline take turns, block by block, so that both meet
-// the same load when other work shares the machine.
+// the same load when other work shares the machine; in every other block the
+// baseline goes first, so that neither always finds the caches as the other
+// left them.
 constexpr std::size_t kBlocks = 10;
+
+template <typename Server, typename Baseline>
+void InTurns(Server server, Baseline baseline) {
+  for (std::size_t block = 0; block < kBlocks; ++block) {
+    if (block % 2 == 0) {
+      server(block);
+      baseline(block);
+    } else {
+      baseline(block);
+      server(block);
+    }
+  }
+}
 
 std::span<const Message> Block(const std::vector<Message>& all, std::size_t index) {
   const std::size_t size = all.size() / kBlocks;
@@ -138,7 +138,6 @@ void Append(Samples& into, const Samples& more) {
 // What one relay case sends and what the other player must receive.
 struct RelayCase {
   std::string label;
-  std::string series;
   Bytes payload;
   std::int16_t relayOpcode;
   Bytes relayed;
@@ -157,7 +156,7 @@ RelayCase RelayCaseOf(std::int16_t opcode) {
     // 00, the type, the writer's name, 0A, the text.
     const std::string line =
         std::string("\x00\x01", 2) + kCharacterName + "\x0A" + std::string(kChatText);
-    return {"relay 302 chat", "chat", payload, kChatLine, Bytes(line.begin(), line.end()), true};
+    return {"relay 302 chat", payload, kChatLine, Bytes(line.begin(), line.end()), true};
   }
   if (opcode != kMove) throw std::invalid_argument("no relay case for " + std::to_string(opcode));
   const Bytes payload(kMovePayload.begin(), kMovePayload.end());
@@ -165,7 +164,12 @@ RelayCase RelayCaseOf(std::int16_t opcode) {
   Bytes relayed = NameBlock();
   relayed[kMarkOffset] = 0x07;
   relayed.insert(relayed.end(), payload.begin(), payload.end());
-  return {"relay 202 move", "move", payload, kMoved, relayed, false};
+  return {"relay 202 move", payload, kMoved, relayed, false};
+}
+
+// How the relay of `opcode` is named in the latency chart.
+std::string RelaySeriesName(std::int16_t opcode) {
+  return opcode == kSay ? "chat" : "move";
 }
 
 struct RelaySizes {
@@ -234,53 +238,52 @@ ProtocolPeer LoggedInPlayer(std::uint16_t port, std::uint32_t clientSeed, std::s
   }
 }
 
-// Round trips of the same requests to the server and to a raw echo that
-// answers each with as many bytes as the server does: both warmed up, then
-// timed in alternating blocks. Returns the server's samples, then the echo's.
-std::pair<Samples, Samples> AgainstRawEcho(ProtocolPeer& player, const std::vector<Message>& warmUp,
-                                           const std::vector<Message>& timed, std::size_t replySize,
-                                           const Check& check) {
-  RawEcho echo(timed.front().size(), replySize);
+// Round trips of the same requests to the server and to a raw echo on
+// `serverCpu` that answers each with as many bytes as the server does: both
+// warmed up, then timed in turns.
+Measurement AgainstRawEcho(std::string name, ProtocolPeer& player,
+                           const std::vector<Message>& warmUp, const std::vector<Message>& timed,
+                           std::size_t replySize, const Check& check, int serverCpu,
+                           double target) {
+  RawEcho echo = StartedOn(serverCpu, [&] { return RawEcho(timed.front().size(), replySize); });
   Fd raw = ConnectLoopback(echo.port());
   RoundTrips(player.fd(), warmUp, replySize, check);
   RoundTrips(raw.get(), warmUp, replySize, {});
-  Samples server;
-  Samples baseline;
-  for (std::size_t block = 0; block < kBlocks; ++block) {
-    Append(server, RoundTrips(player.fd(), Block(timed, block), replySize, check));
-    Append(baseline, RoundTrips(raw.get(), Block(timed, block), replySize, {}));
-  }
+  Measurement measured{std::move(name), {}, {}, target, {}};
+  InTurns(
+      [&](std::size_t block) {
+        Append(measured.server, RoundTrips(player.fd(), Block(timed, block), replySize, check));
+      },
+      [&](std::size_t block) {
+        Append(measured.baseline, RoundTrips(raw.get(), Block(timed, block), replySize, {}));
+      });
   raw.Close();
   echo.Join();
-  return {std::move(server), std::move(baseline)};
+  return measured;
 }
 
-std::vector<Figure> MeasurePing(ProtocolPeer& player, const Counts& counts) {
+Measurement MeasurePing(ProtocolPeer& player, const Counts& counts, int serverCpu) {
   const Bytes pong{0x00};
   auto [warmUp, timed] =
       Split(Sealed(player, kPing, {}, counts.warmUp + counts.pings), counts.warmUp);
   const std::size_t replySize = kelvane::kPacketHeaderSize + pong.size();
   const Check check = ExpectEach(player, kPong, pong, 1, "ping");
-
-  const auto [server, baseline] = AgainstRawEcho(player, warmUp, timed, replySize, check);
-  return LatencyFigures("ping round trip", server, baseline,
-                        Target{Target::Kind::kAtMost, kPingTarget});
+  return AgainstRawEcho("ping round trip", player, warmUp, timed, replySize, check, serverCpu,
+                        kPingTarget);
 }
 
-std::vector<Figure> MeasureLogin(ProtocolPeer& player, const Counts& counts) {
+Measurement MeasureLogin(ProtocolPeer& player, const Counts& counts, int serverCpu) {
   const std::size_t replySize = LogIn(player);
   const std::size_t warmUpCount = std::min(counts.warmUp, counts.logins);
   auto [warmUp, timed] =
       Split(Sealed(player, kLogin, NameBlock(), warmUpCount + counts.logins), warmUpCount);
   const Check check = [&player](ByteView bytes) { CheckLogin(player.Open(bytes)); };
-
-  const auto [server, baseline] = AgainstRawEcho(player, warmUp, timed, replySize, check);
-  return LatencyFigures("login (" + std::to_string(replySize) + " B reply)", server, baseline,
-                        Target{Target::Kind::kAtMost, kLoginTarget});
+  return AgainstRawEcho("login (" + std::to_string(replySize) + " B reply)", player, warmUp, timed,
+                        replySize, check, serverCpu, kLoginTarget);
 }
 
-RelayLatency MeasureRelayLatency(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
-                                 const Counts& counts) {
+Measurement MeasureRelayLatency(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
+                                const Counts& counts, int serverCpu) {
   const RelayCase relay = RelayCaseOf(opcode);
   auto [warmUp, timed] =
       Split(Sealed(sender, opcode, relay.payload, counts.warmUp + counts.relayed), counts.warmUp);
@@ -289,55 +292,27 @@ RelayLatency MeasureRelayLatency(ProtocolPeer& sender, ProtocolPeer& receiver, s
   const Check echoCheck = relay.Expecting(sender, 1, " echo");
   const Check relayCheck = relay.Expecting(receiver, 1, "");
 
-  RawForwarder forwarder(sizes.packet, sizes.echo, sizes.relay);
+  RawForwarder forwarder =
+      StartedOn(serverCpu, [&] { return RawForwarder(sizes.packet, sizes.echo, sizes.relay); });
   Fd rawSender = ConnectLoopback(forwarder.port());
   Fd rawReceiver = ConnectLoopback(forwarder.port());
   const RelayLink raw{rawSender.get(), rawReceiver.get(), sizes.echo, sizes.relay};
   RelayOneAtATime(link, warmUp, echoCheck, relayCheck);
   RelayOneAtATime(raw, warmUp, {}, {});
-  Samples server;
-  Samples baseline;
-  for (std::size_t block = 0; block < kBlocks; ++block) {
-    Append(server, RelayOneAtATime(link, Block(timed, block), echoCheck, relayCheck));
-    Append(baseline, RelayOneAtATime(raw, Block(timed, block), {}, {}));
-  }
+  const std::optional<double> target =
+      opcode == kSay ? std::optional(kChatRelayTarget) : std::nullopt;
+  Measurement measured{relay.label + " latency", {}, {}, target, RelaySeriesName(opcode)};
+  InTurns(
+      [&](std::size_t block) {
+        Append(measured.server, RelayOneAtATime(link, Block(timed, block), echoCheck, relayCheck));
+      },
+      [&](std::size_t block) {
+        Append(measured.baseline, RelayOneAtATime(raw, Block(timed, block), {}, {}));
+      });
   rawSender.Close();
   rawReceiver.Close();
   forwarder.Join();
-
-  return {LatencyFigures(relay.label + " latency", server, baseline, std::nullopt),
-          {relay.series + "_server", Sorted(server)},
-          {relay.series + "_forwarder", Sorted(baseline)}};
-}
-
-Figure MeasureRelayThroughput(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
-                              const Counts& counts) {
-  const RelayCase relay = RelayCaseOf(opcode);
-  const std::vector<Message> flooded = Sealed(sender, opcode, relay.payload, counts.flood);
-  const RelaySizes sizes = SizesOf(relay, flooded.front().size());
-  const RelayLink link{sender.fd(), receiver.fd(), sizes.echo, sizes.relay};
-
-  RawForwarder forwarder(sizes.packet, sizes.echo, sizes.relay);
-  Fd rawSender = ConnectLoopback(forwarder.port());
-  Fd rawReceiver = ConnectLoopback(forwarder.port());
-  const RelayLink raw{rawSender.get(), rawReceiver.get(), sizes.echo, sizes.relay};
-  std::chrono::nanoseconds server{0};
-  std::chrono::nanoseconds baseline{0};
-  for (std::size_t block = 0; block < kBlocks; ++block) {
-    const std::span<const Message> packets = Block(flooded, block);
-    const Flood flood = RelayFlood(link, packets);
-    relay.Expecting(receiver, packets.size(), " flood")(flood.relayed);
-    if (sizes.echo != 0) relay.Expecting(sender, packets.size(), " flood echo")(flood.echoed);
-    server += flood.elapsed;
-    baseline += RelayFlood(raw, packets).elapsed;
-  }
-  rawSender.Close();
-  rawReceiver.Close();
-  forwarder.Join();
-
-  return {relay.label + " throughput", "kpkt/s", PacketsPerMillisecond(flooded.size(), server),
-          PacketsPerMillisecond(flooded.size(), baseline),
-          Target{Target::Kind::kAtLeast, kRelayThroughputTarget}};
+  return measured;
 }
 
 }  // namespace quorvane::bench

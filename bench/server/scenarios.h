@@ -1,11 +1,11 @@
 // The three measurements of the server, each beside its raw baseline taken
-// in the same run over the same loopback with the same byte counts.
+// in the same run over the same loopback with the same byte counts. The
+// baselines start on `serverCpu`, where the server runs.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-#include <vector>
 
 #include "bench_data.h"
 #include "figures.h"
@@ -15,10 +15,9 @@ namespace quorvane::bench {
 
 struct Counts {
   std::size_t warmUp = 1000;
-  std::size_t pings = 20000;
+  std::size_t pings = 10000;
   std::size_t logins = 2000;
-  std::size_t relayed = 20000;  // one at a time, per opcode
-  std::size_t flood = 100000;   // per opcode
+  std::size_t relayed = 10000;  // one at a time, per opcode
 };
 
 // The 46-byte login name block of one of the benchmark's characters.
@@ -47,23 +46,15 @@ std::size_t LogIn(ProtocolPeer& player, std::string_view name = kCharacterName);
 ProtocolPeer LoggedInPlayer(std::uint16_t port, std::uint32_t clientSeed, std::string_view name);
 
 // 124 answered by 125, against a raw echo of 8 bytes answered by 9.
-std::vector<Figure> MeasurePing(ProtocolPeer& player, const Counts& counts);
+Measurement MeasurePing(ProtocolPeer& player, const Counts& counts, int serverCpu);
 
-// 200 until the welcome line, against a raw burst of the same byte count.
-std::vector<Figure> MeasureLogin(ProtocolPeer& player, const Counts& counts);
+// 200 until the last byte of the welcome line, against a raw burst of the
+// same byte count.
+Measurement MeasureLogin(ProtocolPeer& player, const Counts& counts, int serverCpu);
 
-// 302 chat lines or 202 movement packets from `sender` to `receiver`,
-// against a raw forwarder between two plain client sockets.
-struct RelayLatency {
-  std::vector<Figure> figures;
-  Series server;
-  Series forwarder;
-};
-// One packet in flight at a time.
-RelayLatency MeasureRelayLatency(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
-                                 const Counts& counts);
-// As fast as the server takes them.
-Figure MeasureRelayThroughput(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
-                              const Counts& counts);
+// 302 chat lines or 202 movement packets from `sender` to `receiver`, one in
+// flight at a time, against a raw forwarder between two plain client sockets.
+Measurement MeasureRelayLatency(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
+                                const Counts& counts, int serverCpu);
 
 }  // namespace quorvane::bench

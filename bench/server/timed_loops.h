@@ -35,15 +35,4 @@ struct RelayLink {
 Samples RelayOneAtATime(const RelayLink& link, std::span<const Message> packets,
                         const Check& checkEcho, const Check& checkRelay);
 
-struct Flood {
-  std::chrono::nanoseconds elapsed;
-  std::vector<std::uint8_t> echoed;
-  std::vector<std::uint8_t> relayed;
-};
-
-// The sender writes every packet, one write each as a game client does, as
-// fast as the socket takes them, while another thread drains the echo. The
-// clock runs from the first write until the receiver holds every relayed byte.
-Flood RelayFlood(const RelayLink& link, std::span<const Message> packets);
-
 }  // namespace quorvane::bench

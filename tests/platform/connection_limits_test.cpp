@@ -194,7 +194,7 @@ TEST_F(ConnectionLimitsTest, QuietSessionPastItsHandshakeIsNeverClosed) {
   ExpectPong(quiet);
 }
 
-TEST_F(ConnectionLimitsTest, AcceptedSocketProbesAVanishedPeerForAboutAMinute) {
+TEST_F(ConnectionLimitsTest, AcceptedSocketProbesAVanishedPeerForAboutAMinuteAndSendsAtOnce) {
   RunningServer server(library_.api());
   TcpConnection peer = TcpConnection::Connect("127.0.0.1", server.port(), 5s);
   ASSERT_TRUE(server.WaitLogged(kToServer1, 1));
@@ -213,6 +213,7 @@ TEST_F(ConnectionLimitsTest, AcceptedSocketProbesAVanishedPeerForAboutAMinute) {
       {"TCP_KEEPINTVL", IPPROTO_TCP, TCP_KEEPINTVL, 10},
       {"TCP_KEEPCNT", IPPROTO_TCP, TCP_KEEPCNT, 3},
       {"TCP_USER_TIMEOUT", IPPROTO_TCP, TCP_USER_TIMEOUT, 60000},
+      {"TCP_NODELAY", IPPROTO_TCP, TCP_NODELAY, 1},
   };
   for (const Option& o : options) {
     int value = -1;
@@ -351,6 +352,28 @@ TEST_F(BareControlTest, FloodArrivesWholeAndInOrderInPiecesOfAtMostOnePacket) {
 
   EXPECT_TRUE(received == flood);
   EXPECT_LE(largest, 65543u);
+}
+
+// Without a handler that takes them, one packet's worth of bytes wait in the
+// control and the rest in the kernel; once taken, the rest follows in order
+// and the connection stays.
+TEST_F(BareControlTest, BytesNobodyTakesWaitUpToOnePacketAndTheRestFollowsInOrder) {
+  onRequest_ = [this](std::int32_t id) { control_.Accept(id); };
+  TcpConnection peer = Connect();
+  Bytes sent(300 * 1024);
+  for (std::size_t i = 0; i < sent.size(); ++i)
+    sent[i] = static_cast<std::uint8_t>(i * 7 + i / 509);
+  peer.SendAll(sent);
+  SpinFor(200ms);
+
+  Bytes received;
+  control_.GetData(received);
+  EXPECT_EQ(received.size(), 65543u);
+  EXPECT_EQ(control_.State(), SocketControl::kConnected);
+  control_.SetDataArrivalHandler([&] { control_.GetData(received); });
+  EXPECT_TRUE(SpinUntil([&] { return received.size() >= sent.size(); }));
+  EXPECT_TRUE(received == sent);
+  EXPECT_EQ(control_.State(), SocketControl::kConnected);
 }
 
 TEST_F(BareControlTest, ExceptionFromAnArrivalHandlerIsReportedAndTheNextArrivalStillComes) {
