@@ -202,19 +202,31 @@ ProtocolPeer ConnectPlayer(std::uint16_t port, std::uint32_t clientSeed) {
   }
 }
 
-// The sender plays the benchmark's character, the receiver the partner, and
-// the sender hears of the receiver's login.
+// A player's 205: its name block as the login marks it, X and Y, then three
+// zero bytes that mark a player.
+Bytes AnnouncementOf(std::string_view name) {
+  Bytes announcement = NameBlock(name);
+  announcement[kMarkOffset] = 0x07;
+  announcement.insert(announcement.end(), {kCharacterX, 0, kCharacterY, 0, 0, 0, 0});
+  return announcement;
+}
+
+// Reads the one 205 that `player` is due and checks it announces `name`.
+void ExpectAnnouncement(ProtocolPeer& player, std::string_view name, const std::string& what) {
+  std::size_t byteCount = 0;
+  const std::vector<Packet> heard = player.ReadThrough(kAppeared, byteCount);
+  if (heard.size() != 1) throw std::runtime_error(what + ": more than 205 came");
+  Expect(heard.front(), kAppeared, AnnouncementOf(name), what);
+}
+
+// The sender plays the benchmark's character, the receiver the partner: the
+// sender hears of the receiver's login, and the receiver is shown the sender
+// after its welcome line.
 Players TwoPlayers(std::uint16_t port) {
   ProtocolPeer sender = LoggedInPlayer(port, kSenderSeed, kCharacterName);
   ProtocolPeer receiver = LoggedInPlayer(port, kReceiverSeed, kPartnerName);
-  Bytes announcement = NameBlock(kPartnerName);
-  announcement[kMarkOffset] = 0x07;
-  // X and Y, then three zero bytes that mark a player.
-  announcement.insert(announcement.end(), {kCharacterX, 0, kCharacterY, 0, 0, 0, 0});
-  std::size_t byteCount = 0;
-  const std::vector<Packet> heard = sender.ReadThrough(kAppeared, byteCount);
-  if (heard.size() != 1) throw std::runtime_error("the other player heard more than 205");
-  Expect(heard.front(), kAppeared, announcement, "announcement to the other player");
+  ExpectAnnouncement(sender, kPartnerName, "announcement to the other player");
+  ExpectAnnouncement(receiver, kCharacterName, "the other player shown to the newcomer");
   return {std::move(sender), std::move(receiver)};
 }
 
