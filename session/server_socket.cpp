@@ -152,6 +152,7 @@ const unsigned char* ServerSocket::ReceivedFrom(std::size_t start) {
 
 void ServerSocket::Handshake() {
   const auto hello = kelvane::adopt(cipher_.decode(ReceivedFrom(kLengthSlot)));
+  const std::size_t helloWireSize = received_.size() - kLengthSlot;
   received_.resize(kLengthSlot);
   const ByteView helloBytes = kelvane::view(hello);
   if (helloBytes.size() != kHelloSize ||
@@ -170,6 +171,8 @@ void ServerSocket::Handshake() {
   std::copy_n(kelvane::view(shuffled).begin(), reply.end() - afterPrefix, afterPrefix);
   const auto escaped = kelvane::adopt(cipher_.encode(argument_.fill(reply)));
   socket_.SendData(kelvane::view(escaped));
+  traffic_.handshakeReceived += {1, helloWireSize};
+  traffic_.handshakeSent += {1, kelvane::view(escaped).size()};
   SessionPhase = kPhaseOpen;
   if (handshakeDone_) handshakeDone_();
 }
@@ -192,6 +195,7 @@ void ServerSocket::ReceiveLoop() {
       break;
     }
     start += packet.used;
+    traffic_.CountReceived(packet.opcode, packet.used);
     DispatchPacket(packet.opcode, packet.body());
   }
   const auto rest = received_.begin() + static_cast<std::ptrdiff_t>(start);
@@ -248,7 +252,9 @@ void ServerSocket::SendSealed(std::int16_t opcode, ByteView payload) {
                          " bytes does not fit in one packet");
   }
   const auto packet = kelvane::adopt(cipher_.serenc(opcode, argument_.fill(payload), &CipherState));
-  socket_.SendData(kelvane::view(packet));
+  const ByteView sealed = kelvane::view(packet);
+  socket_.SendData(sealed);
+  traffic_.CountSent(opcode, sealed.size());
 }
 
 void ServerSocket::RaiseAllSend(std::int16_t id, ByteView data) {
