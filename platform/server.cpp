@@ -31,6 +31,7 @@ Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox
       generator_(FreshSeed()),
       form_(ControlsFor(log, std::make_index_sequence<kSlotCount>()), cipher, generator_,
             SettingsFrom(options)) {
+  form_.AddObserver(status_);
   listener_.SetConnectionRequestHandler(
       [this](std::int32_t requestID) { form_.Winsock1_ConnectionRequest(requestID); });
 }

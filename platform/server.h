@@ -14,6 +14,7 @@
 #include "qt_listener.h"
 #include "qt_socket_control.h"
 #include "server_options.h"
+#include "server_status.h"
 #include "text_box.h"
 
 namespace quorvane {
@@ -31,6 +32,9 @@ class Server {
 
   // "ADDR:PORT" being listened on.
   QString Endpoint() const { return listener_.Endpoint(); }
+  bool Listening() const { return listener_.Listening(); }
+  // What the operator sees: slots, NPCs, counters.
+  ServerSnapshot Snapshot() const { return status_.Snapshot(); }
 
  private:
   using Sockets = std::array<std::unique_ptr<QtSocketControl>, kSlotCount>;
@@ -43,6 +47,8 @@ class Server {
   QtClock clock_;
   Generator generator_;
   Form1 form_;
+  FormStatusSource statusSource_{form_};
+  ServerStatus status_{statusSource_, clock_};
 };
 
 }  // namespace quorvane

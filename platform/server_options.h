@@ -14,6 +14,12 @@ namespace quorvane {
 
 inline constexpr char kLibraryFileName[] = "libkelvane.so.1";
 
+// Where the HTTP endpoint listens.
+struct HttpAddress {
+  QHostAddress address;
+  std::uint16_t port = 0;
+};
+
 struct ServerOptions {
   QString config;  // the configuration file read, empty when none
   QHostAddress listen{QHostAddress::Any};
@@ -24,6 +30,8 @@ struct ServerOptions {
   std::chrono::milliseconds handshakeTimeout{30000};
   QString library;  // empty: beside the executable, then the loader's search path
   bool headless = false;
+  // Serve /metrics, /health and /status here; none by default.
+  std::optional<HttpAddress> http;
 };
 
 // Either options to run with, or a text to print and an exit status.
