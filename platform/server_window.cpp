@@ -2,6 +2,8 @@
 
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -64,8 +66,12 @@ ServerWindow::ServerWindow()
 
   // The slots take the height of their rows; the rest goes to the map and
   // the diagnostics.
-  slots_->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
-  slots_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+  // Every row in view, with room for the scroll bar a narrow window needs.
+  slots_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  slots_->setFixedHeight(slots_->horizontalHeader()->sizeHint().height() +
+                         slots_->rowCount() * slots_->verticalHeader()->defaultSectionSize() +
+                         slots_->horizontalScrollBar()->sizeHint().height() +
+                         2 * slots_->frameWidth());
   auto* world = new QWidget;
   auto* worldLayout = new QHBoxLayout(world);
   worldLayout->setContentsMargins(0, 0, 0, 0);

@@ -37,10 +37,11 @@ QColor WorldMap::ColorOf(const MapMarker& marker) {
   return kPlayerColors[static_cast<std::size_t>(marker.index) % std::size(kPlayerColors)];
 }
 
+// The largest square that fits, centred across the width.
 QRectF WorldMap::Grid() const {
-  const qreal side = std::max<qreal>(
-      10, std::min(width() - kLabelLeft - kMargin, height() - kMargin - kLabelBottom));
-  return {kLabelLeft, kMargin, side, side};
+  const qreal room = width() - kLabelLeft - kMargin;
+  const qreal side = std::max<qreal>(10, std::min(room, height() - kMargin - kLabelBottom));
+  return {kLabelLeft + (room - side) / 2, kMargin, side, side};
 }
 
 QPointF WorldMap::PointFor(int x, int y) const {
@@ -73,8 +74,8 @@ void WorldMap::paintEvent(QPaintEvent* /*event*/) {
     painter.setPen(text);
     painter.drawText(QRectF(across.x() - 15, grid.bottom() + 2, 30, kLabelBottom - 4),
                      Qt::AlignHCenter | Qt::AlignTop, QString::number(at));
-    painter.drawText(QRectF(0, down.y() - 8, kLabelLeft - 4, 16), Qt::AlignRight | Qt::AlignVCenter,
-                     QString::number(at));
+    painter.drawText(QRectF(grid.left() - kLabelLeft, down.y() - 8, kLabelLeft - 4, 16),
+                     Qt::AlignRight | Qt::AlignVCenter, QString::number(at));
   }
   painter.setPen(QPen(QColor(0x80, 0x80, 0x80), 1));
   painter.drawRect(grid);
@@ -101,11 +102,14 @@ void WorldMap::paintEvent(QPaintEvent* /*event*/) {
     painter.setBrush(Qt::NoBrush);
     painter.setPen(text);
     const QString label = QString("%1 (%2, %3)").arg(marker.name).arg(marker.x).arg(marker.y);
-    const QRectF room(at.x() + kMarkerRadius + 4, at.y() - 18, 220, 16);
+    const qreal labelWidth = painter.fontMetrics().horizontalAdvance(label) + 2;
+    const QRectF room(at.x() + kMarkerRadius + 4, at.y() - 18, labelWidth, 16);
     // Near the right edge the name goes left of its marker.
-    const bool flip = room.right() > width();
-    painter.drawText(flip ? room.translated(-room.width() - 2 * kMarkerRadius - 8, 0) : room,
-                     (flip ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, label);
+    const QRectF placed =
+        room.right() > width() ? room.translated(-room.width() - 2 * kMarkerRadius - 8, 0) : room;
+    // A veil behind the name keeps it readable over lines and other names.
+    painter.fillRect(placed, QColor(255, 255, 255, 200));
+    painter.drawText(placed, Qt::AlignCenter, label);
   }
 }
 
