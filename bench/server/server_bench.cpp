@@ -4,7 +4,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <iostream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "bench_data.h"
 #include "figures.h"
@@ -25,6 +27,8 @@ struct Options {
   std::string program;
   std::string csv;
   double scale = 1.0;
+  bool window = false;
+  std::vector<std::string> serverArguments;
 };
 
 Counts Scaled(double scale) {
@@ -39,8 +43,11 @@ Counts Scaled(double scale) {
 void Run(const Options& options) {
   const Counts counts = Scaled(options.scale);
   const BenchData data;
-  quorvane::testing::ServerProcess server(
-      options.program, {.dataDir = data.root().string(), .tickMs = kTickMs, .extraArguments = {}});
+  quorvane::testing::ServerProcess server(options.program,
+                                          {.dataDir = data.root().string(),
+                                           .tickMs = kTickMs,
+                                           .extraArguments = options.serverArguments,
+                                           .headless = !options.window});
   std::cout << "quorvane server benchmark: 127.0.0.1:" << server.port() << ", "
             << std::thread::hardware_concurrency() << " CPUs; " << counts.pings << " pings, "
             << counts.logins << " logins, " << counts.relayed << " relayed one at a time and "
@@ -85,10 +92,21 @@ int main(int argc, char* argv[]) {
                                "relay-latency.csv");
   const QCommandLineOption scale("scale", "Multiplies every count (0.1 for a quick look).",
                                  "factor", "1");
-  parser.addOptions({program, csv, scale});
+  const QCommandLineOption window(
+      "window", "Run the server with its window (needs a display) instead of headless.");
+  const QCommandLineOption serverArgument(
+      "server-arg",
+      "One more argument for the server, e.g. --server-arg=--http "
+      "--server-arg=127.0.0.1:9100; may be given again.",
+      "argument");
+  parser.addOptions({program, csv, scale, window, serverArgument});
   parser.process(application);
 
   Options options{parser.value(program).toStdString(), parser.value(csv).toStdString()};
+  options.window = parser.isSet(window);
+  for (const QString& argument : parser.values(serverArgument)) {
+    options.serverArguments.push_back(argument.toStdString());
+  }
   bool valid = false;
   options.scale = parser.value(scale).toDouble(&valid);
   if (!valid || options.scale <= 0 || options.scale > 10) {
