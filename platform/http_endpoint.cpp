@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "metrics_exposition.h"
 #include "qt_listener.h"
 #include "status_json.h"
 

@@ -13,7 +13,6 @@
 #include <functional>
 #include <memory>
 
-#include "metrics_exposition.h"
 #include "server_status.h"
 
 class QHttpServer;

@@ -1,7 +1,6 @@
 #include "world_map.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <algorithm>
 #include <utility>
 
