@@ -14,8 +14,8 @@ std::chrono::milliseconds Remaining(std::chrono::steady_clock::time_point deadli
 }  // namespace
 
 SyncClient::SyncClient(const std::string& host, std::uint16_t port, std::uint32_t clientSeed,
-                       std::chrono::milliseconds timeout)
-    : connection_(TcpConnection::Connect(host, port, timeout)), session_(clientSeed) {
+                       std::chrono::milliseconds timeout, const std::string& localAddress)
+    : connection_(TcpConnection::Connect(host, port, timeout, localAddress)), session_(clientSeed) {
   connection_.SendAll(session_.Hello());
 }
 

@@ -16,9 +16,11 @@ namespace quorvane::client {
 
 class SyncClient {
  public:
-  // Connects and sends the hello; Handshake() waits for the reply.
+  // Connects (from `localAddress` when given) and sends the hello;
+  // Handshake() waits for the reply.
   SyncClient(const std::string& host, std::uint16_t port, std::uint32_t clientSeed,
-             std::chrono::milliseconds timeout = std::chrono::seconds(5));
+             std::chrono::milliseconds timeout = std::chrono::seconds(5),
+             const std::string& localAddress = {});
 
   // Waits for the server's reply to the hello; false when none came in time,
   // the connection closed or the reply was malformed.

@@ -25,13 +25,20 @@ struct AddrInfoDeleter {
   void operator()(addrinfo* info) const { freeaddrinfo(info); }
 };
 
-// Connects one resolved address within the timeout; returns the fd or -1 with
-// errno set.
-int ConnectWithin(const addrinfo& address, std::chrono::milliseconds timeout) {
+// Connects one resolved address within the timeout, from `local` when given;
+// returns the fd or -1 with errno set.
+int ConnectWithin(const addrinfo& address, const addrinfo* local,
+                  std::chrono::milliseconds timeout) {
   const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
                           address.ai_protocol);
   if (fd < 0) return -1;
   int error = 0;
+  if (local != nullptr && ::bind(fd, local->ai_addr, local->ai_addrlen) != 0) {
+    error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
   if (::connect(fd, address.ai_addr, address.ai_addrlen) != 0) {
     error = errno;
     if (error == EINPROGRESS) {
@@ -63,7 +70,8 @@ int ConnectWithin(const addrinfo& address, std::chrono::milliseconds timeout) {
 }  // namespace
 
 TcpConnection TcpConnection::Connect(const std::string& host, std::uint16_t port,
-                                     std::chrono::milliseconds timeout) {
+                                     std::chrono::milliseconds timeout,
+                                     const std::string& localAddress) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -75,9 +83,26 @@ TcpConnection TcpConnection::Connect(const std::string& host, std::uint16_t port
     throw std::runtime_error("cannot resolve " + host + ": " + ::gai_strerror(status));
   }
   const std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(found);
+  std::unique_ptr<addrinfo, AddrInfoDeleter> local;
+  if (!localAddress.empty()) {
+    addrinfo localHints{};
+    localHints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
+    localHints.ai_socktype = SOCK_STREAM;
+    addrinfo* resolved = nullptr;
+    const int localStatus = ::getaddrinfo(localAddress.c_str(), nullptr, &localHints, &resolved);
+    if (localStatus != 0) {
+      throw std::runtime_error("not a local address: " + localAddress + ": " +
+                               ::gai_strerror(localStatus));
+    }
+    local.reset(resolved);
+  }
   int lastError = 0;
   for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
-    const int fd = ConnectWithin(*address, timeout);
+    if (local && local->ai_family != address->ai_family) {
+      lastError = EAFNOSUPPORT;
+      continue;
+    }
+    const int fd = ConnectWithin(*address, local.get(), timeout);
     if (fd >= 0) return TcpConnection(fd);
     lastError = errno;
   }

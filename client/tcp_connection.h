@@ -14,9 +14,11 @@ class TcpConnection {
  public:
   enum class ReadStatus { kData, kTimeout, kClosed };
 
-  // Throws std::runtime_error saying what failed.
+  // Throws std::runtime_error saying what failed. A `localAddress` (a
+  // numeric address such as 127.0.0.2) is the address to connect from.
   static TcpConnection Connect(const std::string& host, std::uint16_t port,
-                               std::chrono::milliseconds timeout);
+                               std::chrono::milliseconds timeout,
+                               const std::string& localAddress = {});
 
   TcpConnection(TcpConnection&& other) noexcept;
   TcpConnection& operator=(TcpConnection&& other) noexcept;

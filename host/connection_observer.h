@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "socket_control.h"
@@ -39,6 +40,9 @@ enum class HostCause {
   kNoCharacterFile,  // --require-character and no file for the name
 };
 
+// The sending "slot" of what the server announces itself (its NPCs).
+inline constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
+
 // Why a relayed packet was dropped before it was sealed.
 enum class DropReason {
   kBackPressure,  // the receiver's pending output is over the soft bound
@@ -65,7 +69,8 @@ class ConnectionObserver {
   // says why when the host ended it.
   virtual void ConnectionClosed(std::size_t /*slot*/, CloseReason /*reason*/, HostCause /*cause*/,
                                 std::chrono::milliseconds /*lasted*/) {}
-  // A packet from `fromSlot` for `toSlot` was dropped unsealed.
+  // A packet from `fromSlot` (kNoSlot for the server's own) for `toSlot` was
+  // dropped unsealed.
   virtual void RelayDropped(std::size_t /*fromSlot*/, std::size_t /*toSlot*/,
                             std::int16_t /*opcode*/, DropReason /*reason*/) {}
 };

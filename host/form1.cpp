@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "connection_diagnostics.h"
 #include "session_slot.h"
 
 namespace quorvane {
@@ -13,13 +14,16 @@ Form1::Form1(Controls controls, const kelvane::Api& cipher, Generator& generator
       clock_(controls.Clock1),
       report_(std::move(controls.Report)),
       generator_(generator),
-      settings_(std::move(settings)) {
+      settings_(std::move(settings)),
+      admission_(settings_.admission) {
   for (std::size_t index = 0; index < kSlotCount; ++index) {
     slots_[index] = std::make_unique<SessionSlot>(controls.Sockets[index].get(), cipher, generator,
-                                                  settings_.dataDir);
+                                                  settings_.dataDir, settings_.relayRates);
     WireSlot(index);
   }
   Timer1 = clock_.CreateTimer(TimerKind::kPeriodic, "the NPC timer", [this] { Timer1_Timer(); });
+  diagnostics_ = std::make_unique<ConnectionDiagnostics>(clock_, report_, settings_);
+  AddObserver(*diagnostics_);
 }
 
 Form1::~Form1() = default;
@@ -32,6 +36,10 @@ void Form1::Form_Load() {
 }
 
 void Form1::Winsock1_ConnectionRequest(std::int32_t requestID) {
+  const PeerEndpoint endpoint = Winsock1.PendingPeer(requestID);
+  const auto address = IpAddress::Parse(endpoint.address);
+  const std::string peer = address ? address->WithPort(endpoint.port) : std::string();
+  if (!Admit(requestID, address, peer)) return;
   Text1.SetSelStart(0);
   Text1.SetSelLength(0);
   for (std::size_t index = 0; index < kSlotCount; ++index) {
@@ -40,23 +48,49 @@ void Form1::Winsock1_ConnectionRequest(std::int32_t requestID) {
     Log("Connected client to Server" + std::to_string(index + 1));
     session.Closer();
     session.Accept(requestID);
-    ConnectionAccepted(index);
+    ConnectionAccepted(index, address, peer);
     return;
   }
   Log("Cannot connect more than " + std::to_string(kSlotCount) + " clients");
-  Publish([](ConnectionObserver& observer) {
-    observer.ConnectionRefused({}, RefusalReason::kSlotsFull);
+  Publish([&](ConnectionObserver& observer) {
+    observer.ConnectionRefused(peer, RefusalReason::kSlotsFull);
   });
 }
 
 void Form1::RelayFrom(std::size_t slot, std::int16_t id, ByteView data) {
+  std::optional<bool> withinBudget;
   for (std::size_t index = 0; index < kSlotCount; ++index) {
-    if (index != slot) slots_[index]->session.SendData(id, data);
+    if (index == slot) continue;
+    const ServerSocket& receiver = slots_[index]->session;
+    // Its SendData would refuse the packet; that costs the sender nothing.
+    if (receiver.Stat() != SocketControl::kConnected || receiver.Phase() != kPhaseOpen) continue;
+    if (!withinBudget) {
+      withinBudget =
+          slots_[slot]->relayBudget.Take(kelvane::kPacketHeaderSize + data.size(), clock_.Now());
+    }
+    if (!*withinBudget) {
+      Publish([&](ConnectionObserver& observer) {
+        observer.RelayDropped(slot, index, id, DropReason::kRateLimit);
+      });
+      continue;
+    }
+    Deliver(slot, index, id, data);
   }
 }
 
 void Form1::Broadcast(std::int16_t id, ByteView data) {
-  for (std::size_t index = kSlotCount; index-- > 0;) slots_[index]->session.SendData(id, data);
+  for (std::size_t index = kSlotCount; index-- > 0;) Deliver(kNoSlot, index, id, data);
+}
+
+void Form1::Deliver(std::size_t from, std::size_t to, std::int16_t id, ByteView data) {
+  SessionSlot& receiver = *slots_[to];
+  if (settings_.relaySoftLimit != 0 && receiver.socket.PendingBytes() > settings_.relaySoftLimit) {
+    Publish([&](ConnectionObserver& observer) {
+      observer.RelayDropped(from, to, id, DropReason::kBackPressure);
+    });
+    return;
+  }
+  receiver.session.SendData(id, data);
 }
 
 ServerSocket& Form1::Slot(std::size_t index) {

@@ -1,7 +1,8 @@
 // The host: start-up, the listener and the session slots, the relay between
-// them, the log, the server's own NPCs, and the policy over connections (the
-// handshake deadline). It publishes what happens to its connections to
-// observers.
+// them, the log, the server's own NPCs, and the policy over connections
+// (deadlines, address rules and bans, relay back-pressure, one player per
+// character). It publishes what happens to its connections to observers and
+// reports it through its diagnostics.
 #pragma once
 
 #include <array>
@@ -10,10 +11,12 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "address_admission.h"
 #include "bytes.h"
 #include "clock.h"
 #include "connection_observer.h"
@@ -21,9 +24,11 @@
 #include "generator.h"
 #include "kelvane.hpp"
 #include "listener.h"
+#include "relay_budget.h"
 #include "server_socket.h"
 #include "socket_control.h"
 #include "text_box.h"
+#include "welcome_line.h"
 
 namespace quorvane {
 
@@ -38,8 +43,25 @@ struct HostSettings {
   // Interval of Timer1, which drives the NPCs.
   std::chrono::milliseconds tickInterval{5000};
   // A connection still without a finished handshake after this long is
-  // closed and its slot freed; one past it is never closed for being quiet.
-  std::chrono::milliseconds handshakeTimeout{30000};
+  // closed and its slot freed.
+  std::chrono::milliseconds handshakeTimeout{10000};
+  // A connection that has not sent a login this long after its accept is
+  // closed; 0 for never.
+  std::chrono::milliseconds loginTimeout{20000};
+  // A connection that has sent nothing for this long is closed; 0 for never.
+  std::chrono::milliseconds idleTimeout{0};
+  // Who may connect (see AddressAdmission).
+  AdmissionSettings admission{};
+  // A relayed packet is dropped unsealed while its receiver has more than
+  // this many bytes waiting to be sent; 0 for no bound short of the socket's
+  // own (kSendBound).
+  std::size_t relaySoftLimit = 256 * 1024;
+  // What each connection may have relayed (see RelayBudget).
+  RelayRates relayRates{};
+  // Logins whose name selects no character file are refused.
+  bool requireCharacter = false;
+  // The chat line payload that closes each login (see welcome_line.h).
+  Bytes welcomeLine = *WelcomeLine(kDefaultWelcomeSender, kDefaultWelcomeText);
 };
 
 struct NpcRecord {
@@ -51,6 +73,8 @@ struct NpcRecord {
 
 inline constexpr std::size_t kNpcTableSize = 101;
 
+class ConnectionDiagnostics;
+
 class Form1 {
  public:
   struct Controls {
@@ -59,7 +83,8 @@ class Form1 {
     // One socket per slot, in slot order.
     std::array<std::reference_wrapper<SocketControl>, kSlotCount> Sockets;
     Clock& Clock1;
-    // Where the host and its sessions report problems; empty drops them.
+    // Where the host and its sessions report problems and the life of each
+    // connection; empty drops them.
     Diagnostics Report = {};
   };
 
@@ -71,17 +96,21 @@ class Form1 {
   // Binds and listens, then starts Timer1; throws std::runtime_error when it
   // cannot listen.
   void Form_Load();
+  // The address rules first: a refused request is closed and the slots never
+  // see it. Then the first free slot takes it, or the log says none is free.
   void Winsock1_ConnectionRequest(std::int32_t requestID);
   void Timer1_Timer();
 
   // The relay: whatever a slot's session raises through AllSend goes to the
-  // SendData of every other slot.
+  // SendData of every other slot, within the sender's relay budget and while
+  // the receiver's pending output is under the soft limit; otherwise it is
+  // dropped before it is sealed, so both ends stay in sequence.
   void RelayFrom(std::size_t slot, std::int16_t id, ByteView data);
   void ServerSocket1_AllSend(std::int16_t id, ByteView data) { RelayFrom(0, id, data); }
   void ServerSocket2_AllSend(std::int16_t id, ByteView data) { RelayFrom(1, id, data); }
   // One packet to every slot's SendData, the last slot first: slot 2's
   // player, then slot 1's, the order in which the two relay handlers reached
-  // them.
+  // them. The soft limit on pending output applies, no relay budget.
   void Broadcast(std::int16_t id, ByteView data);
 
   std::int16_t Rand(std::int16_t Low, std::int16_t High);
@@ -96,18 +125,39 @@ class Form1 {
   void AddObserver(ConnectionObserver& observer);
   void RemoveObserver(ConnectionObserver& observer);
 
+  // Every login from now on closes with `line` (see welcome_line.h).
+  void SetWelcomeLine(const Bytes& line);
+  // Connection requests from now on meet these ranges (see AdmissionSettings).
+  void SetAddressRanges(std::vector<AddressRange> allow, std::vector<AddressRange> deny);
+
  private:
   struct SessionSlot;
 
   void SpawnNpcs();
   void MoveNpcs();
+  // Shows a player who has just logged in who is on the map already.
+  void ShowWorldTo(std::size_t index);
   // Inserts message + CR LF at the top of the log.
   void Log(std::string_view message);
 
   void WireSlot(std::size_t index);
-  void ConnectionAccepted(std::size_t index);
-  void HandshakeDeadline(std::size_t index);
+  // The address rules over a request from `address` ("ADDR:PORT" in
+  // `peer`); false when it was refused and closed.
+  bool Admit(std::int32_t requestID, const std::optional<IpAddress>& address,
+             const std::string& peer);
+  std::size_t SlotsHeldBy(const IpAddress& address) const;
+  void ConnectionAccepted(std::size_t index, const std::optional<IpAddress>& address,
+                          const std::string& peer);
+  // A deadline of the connection in `index` has come: it is closed for `cause`.
+  void Deadline(std::size_t index, HostCause cause);
+  void IdleCheck(std::size_t index);
+  static void StopDeadlines(SessionSlot& slot);
+  bool AdmitLogin(std::size_t index, const std::filesystem::path& characterFile);
+  // Ends the connection in `index` at once, telling observers `cause`.
+  void CloseFor(std::size_t index, HostCause cause);
   void ConnectionClosed(std::size_t index, CloseReason reason);
+  // SendData on `to` unless its pending output is over the soft limit.
+  void Deliver(std::size_t from, std::size_t to, std::int16_t id, ByteView data);
   void Publish(const std::function<void(ConnectionObserver&)>& notify);
 
   TextBox& Text1;
@@ -116,6 +166,10 @@ class Form1 {
   Diagnostics report_;
   Generator& generator_;
   HostSettings settings_;
+  AddressAdmission admission_;
+  // Writes the life of every connection to report_; heard first, and gone
+  // only after the slots.
+  std::unique_ptr<ConnectionDiagnostics> diagnostics_;
   std::array<std::unique_ptr<SessionSlot>, kSlotCount> slots_;
   std::unique_ptr<Timer> Timer1;
   std::vector<ConnectionObserver*> observers_;

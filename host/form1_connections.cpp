@@ -1,6 +1,7 @@
-// The life of a connection as the host sees it: the session's events, the
-// handshake deadline, and the observers that hear of both.
-#include <charconv>
+// The life of a connection as the host sees it: the address rules over each
+// request, the session's events, the deadlines, the login gate, and the
+// observers that hear of all of it.
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,65 +12,193 @@
 namespace quorvane {
 namespace {
 
-// Seconds as the operator wrote them: 30, 0.5.
-std::string SecondsText(std::chrono::milliseconds duration) {
-  char text[32];
-  const double seconds = static_cast<double>(duration.count()) / 1000;
-  const auto end = std::to_chars(text, text + sizeof text, seconds, std::chars_format::general, 6);
-  return std::string(text, end.ptr);
+bool ClosedByDeadline(HostCause cause) {
+  return cause == HostCause::kHandshakeTimeout || cause == HostCause::kLoginTimeout;
 }
 
 }  // namespace
 
 void Form1::WireSlot(std::size_t index) {
   SessionSlot& slot = *slots_[index];
-  slot.session.SetDiagnostics(report_);
+  slot.subject = "slot " + std::to_string(index + 1);
+  // The session does not know its slot; its reports are named here.
+  slot.session.SetDiagnostics([this, index](const Diagnostic& diagnostic) {
+    Diagnostic named = diagnostic;
+    if (named.subject.empty()) named.subject = slots_[index]->subject;
+    if (report_) report_(named);
+  });
+  slot.session.SetWelcomeLine(settings_.welcomeLine);
   slot.session.SetAllSendHandler(
       [this, index](std::int16_t id, ByteView data) { RelayFrom(index, id, data); });
   slot.session.SetHandshakeDoneHandler([this, index] {
     slots_[index]->handshakeDeadline->Stop();
     Publish([index](ConnectionObserver& observer) { observer.HandshakeDone(index); });
   });
+  slot.session.SetLoginGate([this, index](const std::filesystem::path& characterFile) {
+    return AdmitLogin(index, characterFile);
+  });
   slot.session.SetLoggedInHandler([this, index](std::string_view fileName, bool found) {
+    slots_[index]->loggedIn = true;
+    ShowWorldTo(index);
     Publish([&](ConnectionObserver& observer) { observer.LoggedIn(index, fileName, found); });
   });
   slot.session.SetClosedHandler(
       [this, index](CloseReason reason) { ConnectionClosed(index, reason); });
-  slot.handshakeDeadline = clock_.CreateTimer(TimerKind::kOneShot, "the handshake deadline",
-                                              [this, index] { HandshakeDeadline(index); });
+  if (settings_.idleTimeout > std::chrono::milliseconds::zero()) {
+    slot.session.SetArrivalHandler([this, index] { slots_[index]->lastHeard = clock_.Now(); });
+  }
+  slot.handshakeDeadline =
+      clock_.CreateTimer(TimerKind::kOneShot, "the handshake deadline",
+                         [this, index] { Deadline(index, HostCause::kHandshakeTimeout); });
+  slot.loginDeadline = clock_.CreateTimer(TimerKind::kOneShot, "the login deadline", [this, index] {
+    Deadline(index, HostCause::kLoginTimeout);
+  });
+  slot.idleDeadline = clock_.CreateTimer(TimerKind::kOneShot, "the idle deadline",
+                                         [this, index] { IdleCheck(index); });
 }
 
-void Form1::ConnectionAccepted(std::size_t index) {
+bool Form1::Admit(std::int32_t requestID, const std::optional<IpAddress>& address,
+                  const std::string& peer) {
+  AddressAdmission::Verdict verdict;
+  if (address) {
+    verdict = admission_.Request(*address, clock_.Now(), SlotsHeldBy(*address));
+  } else if (!settings_.admission.allow.empty()) {
+    // An address nobody can tell is in no allowed range.
+    verdict.refusal = RefusalReason::kNotAllowed;
+  }
+  if (!verdict.refusal) return true;
+
+  Winsock1.Refuse(requestID);
+  if (verdict.ban) {
+    const std::string banned = address->ToString();
+    Publish([&](ConnectionObserver& observer) {
+      observer.AddressBanned(banned, verdict.ban->reason, verdict.ban->duration);
+    });
+  }
+  Publish(
+      [&](ConnectionObserver& observer) { observer.ConnectionRefused(peer, *verdict.refusal); });
+  return false;
+}
+
+std::size_t Form1::SlotsHeldBy(const IpAddress& address) const {
+  return static_cast<std::size_t>(
+      std::count_if(slots_.begin(), slots_.end(), [&](const auto& slot) {
+        return slot->session.Stat() == SocketControl::kConnected && slot->address == address;
+      }));
+}
+
+void Form1::ConnectionAccepted(std::size_t index, const std::optional<IpAddress>& address,
+                               const std::string& peer) {
   SessionSlot& slot = *slots_[index];
+  slot.loggedIn = false;
   if (slot.session.Stat() != SocketControl::kConnected) return;
-  slot.acceptedAt = clock_.Now();
+  const auto now = clock_.Now();
+  slot.acceptedAt = now;
+  slot.lastHeard = now;
+  slot.address = address;
+  slot.subject = "slot " + std::to_string(index + 1) + (peer.empty() ? "" : " " + peer);
+  slot.characterFile.clear();
+  slot.relayBudget.Refill(now);
   slot.handshakeDeadline->Start(settings_.handshakeTimeout);
-  const std::string peer = slot.socket.PeerAddress();
+  if (settings_.loginTimeout > std::chrono::milliseconds::zero()) {
+    slot.loginDeadline->Start(settings_.loginTimeout);
+  }
+  if (settings_.idleTimeout > std::chrono::milliseconds::zero()) {
+    slot.idleDeadline->Start(settings_.idleTimeout);
+  }
   Publish([&](ConnectionObserver& observer) { observer.ConnectionAccepted(index, peer); });
 }
 
-void Form1::HandshakeDeadline(std::size_t index) {
+void Form1::Deadline(std::size_t index, HostCause cause) {
   SessionSlot& slot = *slots_[index];
-  // A socket that lost its peer without saying so only needs closing.
+  // A socket that lost its peer without saying so only needs closing; it
+  // will not report its end, so its other deadlines go now.
   if (slot.session.Stat() != SocketControl::kConnected) {
+    StopDeadlines(slot);
     slot.session.Closer();
     return;
   }
-  Report(report_, "closing the connection from " + slot.socket.PeerAddress() +
-                      ": no handshake within " + SecondsText(settings_.handshakeTimeout) + " s");
-  slot.closing = HostCause::kHandshakeTimeout;
+  CloseFor(index, cause);
+}
+
+// The timer is not restarted on every arrival: when it fires early it is set
+// again for the rest of the quiet time.
+void Form1::IdleCheck(std::size_t index) {
+  SessionSlot& slot = *slots_[index];
+  const auto quiet =
+      std::chrono::duration_cast<std::chrono::milliseconds>(clock_.Now() - slot.lastHeard);
+  if (slot.session.Stat() == SocketControl::kConnected && quiet < settings_.idleTimeout) {
+    slot.idleDeadline->Start(settings_.idleTimeout - quiet);
+    return;
+  }
+  Deadline(index, HostCause::kIdleTimeout);
+}
+
+// A login has come, whatever becomes of it: the login deadline is met.
+bool Form1::AdmitLogin(std::size_t index, const std::filesystem::path& characterFile) {
+  SessionSlot& slot = *slots_[index];
+  slot.loginDeadline->Stop();
+  if (characterFile.empty() && settings_.requireCharacter) {
+    CloseFor(index, HostCause::kNoCharacterFile);
+    return false;
+  }
+  const bool inUse =
+      !characterFile.empty() &&
+      std::any_of(slots_.begin(), slots_.end(), [&](const std::unique_ptr<SessionSlot>& other) {
+        return other.get() != &slot && other->session.Stat() == SocketControl::kConnected &&
+               other->characterFile == characterFile;
+      });
+  if (inUse) {
+    CloseFor(index, HostCause::kCharacterInUse);
+    return false;
+  }
+  slot.characterFile = characterFile;
+  return true;
+}
+
+void Form1::CloseFor(std::size_t index, HostCause cause) {
+  SessionSlot& slot = *slots_[index];
+  slot.closing = cause;
   slot.socket.Reset();
+  // A socket that had already ended says nothing; the cause is not for the next.
+  slot.closing = HostCause::kNone;
+}
+
+void Form1::StopDeadlines(SessionSlot& slot) {
+  slot.handshakeDeadline->Stop();
+  slot.loginDeadline->Stop();
+  slot.idleDeadline->Stop();
 }
 
 void Form1::ConnectionClosed(std::size_t index, CloseReason reason) {
   SessionSlot& slot = *slots_[index];
-  slot.handshakeDeadline->Stop();
-  const auto lasted =
-      std::chrono::duration_cast<std::chrono::milliseconds>(clock_.Now() - slot.acceptedAt);
+  StopDeadlines(slot);
+  slot.loggedIn = false;
+  slot.characterFile.clear();
+  const auto now = clock_.Now();
+  const auto lasted = std::chrono::duration_cast<std::chrono::milliseconds>(now - slot.acceptedAt);
   const HostCause cause = std::exchange(slot.closing, HostCause::kNone);
   Publish([&](ConnectionObserver& observer) {
     observer.ConnectionClosed(index, reason, cause, lasted);
   });
+  if (!ClosedByDeadline(cause) || !slot.address) return;
+  if (const auto ban = admission_.Penalize(*slot.address, now)) {
+    const std::string banned = slot.address->ToString();
+    Publish([&](ConnectionObserver& observer) {
+      observer.AddressBanned(banned, ban->reason, ban->duration);
+    });
+  }
+}
+
+void Form1::SetWelcomeLine(const Bytes& line) {
+  settings_.welcomeLine = line;
+  for (const auto& slot : slots_) slot->session.SetWelcomeLine(line);
+}
+
+void Form1::SetAddressRanges(std::vector<AddressRange> allow, std::vector<AddressRange> deny) {
+  settings_.admission.allow = allow;
+  settings_.admission.deny = deny;
+  admission_.SetRanges(std::move(allow), std::move(deny));
 }
 
 void Form1::AddObserver(ConnectionObserver& observer) {

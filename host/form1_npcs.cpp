@@ -1,50 +1,26 @@
-// The server's own characters: the timer spawns two of them, then turns each
-// one random step per tick and announces it to every player.
+// The server's own characters: the timer spawns two of them, then walks each
+// one random step per tick inside the spawn area and announces it to every
+// player.
 #include <algorithm>
 #include <cmath>
 #include <string>
 
 #include "form1.h"
+#include "npc_announcements.h"
 #include "opcodes.h"
-#include "wire_fields.h"
 
 namespace quorvane {
 namespace {
 
-constexpr std::size_t kSpawnPayloadSize = 53;
-constexpr std::size_t kMovePayloadSize = 54;
-constexpr std::size_t kNewDirOffset = 53;
 // Only the first two entries of the table are ever used.
 constexpr std::size_t kLiveNpcEntries = 2;
 constexpr int kTicksPerSpawn = 2;
 
 constexpr std::string_view kNamePrefix = "+Volkrin_ ";
-constexpr std::size_t kNameOffset = 1;
-constexpr std::size_t kNameSize = 17;
 
+// The spawn area, which NPCs never leave.
 constexpr std::int16_t kMinCoordinate = 10;
 constexpr std::int16_t kMaxCoordinate = 100;
-
-// Bytes 0 to 52, the part both announcements share: where a player's packet
-// carries its name block and position.
-Bytes Announcement(const NpcRecord& npc, std::size_t size) {
-  Bytes payload(size, 0);
-  payload[0] = 0x02;
-  std::copy_n(npc.Name.begin(), std::min(npc.Name.size(), kNameSize),
-              payload.begin() + kNameOffset);
-  payload[18] = 0x38;
-  payload[24] = static_cast<std::uint8_t>(npc.Dir);
-  payload[36] = 0x1E;
-  payload[37] = 0x1E;
-  const auto x = PackInt(npc.X);
-  std::copy(x.begin(), x.end(), payload.begin() + 46);
-  const auto y = PackInt(npc.Y);
-  std::copy(y.begin(), y.end(), payload.begin() + 48);
-  payload[50] = 0x01;
-  payload[51] = 0x00;
-  payload[52] = 0x01;
-  return payload;
-}
 
 // The facing of a step, laid out like a numeric keypad with greater Y on the
 // lower row: 7 8 9 / 4 5 6 / 1 2 3.
@@ -86,29 +62,30 @@ void Form1::SpawnNpcs() {
   npc.Dir = Rand(1, 9);
   Log("added " + npc.Name + " " + std::to_string(npc.X) + " " + std::to_string(npc.Y));
 
-  const Bytes payload = Announcement(npc, kSpawnPayloadSize);
-  Broadcast(opcode::kAppeared, payload);
+  Broadcast(opcode::kAppeared, NpcAppearance(npc));
 }
 
 void Form1::MoveNpcs() {
-  // Each axis: a sign draw, then a size draw of 0 or 1.
-  const auto axisStep = [this] {
+  // Each axis: a sign draw, then a size draw of 0 or 1. A step that would
+  // leave the spawn area is no step on that axis.
+  const auto axisStep = [this](std::int16_t from) {
     const std::int16_t sign = Rand(0, 1);
     const std::int16_t size = Rand(0, 1);
-    return sign == 0 ? size : -size;
+    const int to = from + (sign == 0 ? size : -size);
+    return to < kMinCoordinate || to > kMaxCoordinate ? 0 : to - from;
   };
   for (std::size_t i = 0; i < kLiveNpcEntries; ++i) {
     NpcRecord& npc = Npcs[i];
     if (npc.Name.empty()) continue;
-    const int dx = axisStep();
-    const int dy = axisStep();
+    const int dx = axisStep(npc.X);
+    const int dy = axisStep(npc.Y);
     if (dx == 0 && dy == 0) continue;
 
-    // Only the facing follows the step; the announced position stays where
-    // the spawner put it.
-    Bytes payload = Announcement(npc, kMovePayloadSize);
-    npc.Dir = DirOfStep(dx, dy);
-    payload[kNewDirOffset] = static_cast<std::uint8_t>(npc.Dir);
+    const std::int16_t dir = DirOfStep(dx, dy);
+    const Bytes payload = NpcStep(npc, dir);
+    npc.Dir = dir;
+    npc.X = static_cast<std::int16_t>(npc.X + dx);
+    npc.Y = static_cast<std::int16_t>(npc.Y + dy);
     Broadcast(opcode::kMoved, payload);
   }
 }

@@ -4,11 +4,15 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "address_range.h"
 #include "clock.h"
 #include "form1.h"
 #include "generator.h"
 #include "kelvane.hpp"
+#include "relay_budget.h"
 #include "server_socket.h"
 #include "socket_control.h"
 
@@ -16,15 +20,29 @@ namespace quorvane {
 
 struct Form1::SessionSlot {
   SessionSlot(SocketControl& socket, const kelvane::Api& cipher, Generator& generator,
-              const std::filesystem::path& dataDir)
-      : socket(socket), session(socket, cipher, generator, dataDir) {}
+              const std::filesystem::path& dataDir, RelayRates relayRates)
+      : socket(socket), session(socket, cipher, generator, dataDir), relayBudget(relayRates) {}
 
   SocketControl& socket;
   ServerSocket session;
   std::unique_ptr<Timer> handshakeDeadline;
+  std::unique_ptr<Timer> loginDeadline;
+  std::unique_ptr<Timer> idleDeadline;
   Clock::TimePoint acceptedAt{};
+  // When the client last sent anything; kept only with an idle timeout.
+  Clock::TimePoint lastHeard{};
+  // The peer's address; nothing when the listener could not tell it.
+  std::optional<IpAddress> address;
+  // "slot N ADDR:PORT", what the connection's reports are about.
+  std::string subject;
+  // The character file of the latest login, empty when it had none.
+  std::filesystem::path characterFile;
+  RelayBudget relayBudget;
   // Why the host is ending the connection, told with its closed event.
   HostCause closing = HostCause::kNone;
+  // The current connection has logged in: its name block and character are
+  // its own, not those a previous connection left in the slot.
+  bool loggedIn = false;
 };
 
 }  // namespace quorvane

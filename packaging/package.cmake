@@ -58,7 +58,7 @@ set(CPACK_DEBIAN_QUORVANE_PACKAGE_NAME quorvane)
 set(CPACK_DEBIAN_QUORVANE_PACKAGE_SECTION net)
 # The server loads libkelvane at run time, which dpkg-shlibdeps cannot see.
 set(CPACK_DEBIAN_QUORVANE_PACKAGE_DEPENDS
-    "libkelvane1 ${exact_version}, systemd | systemd-standalone-sysusers | systemd-sysusers")
+    "libkelvane1 ${exact_version}, procps, systemd | systemd-standalone-sysusers | systemd-sysusers")
 set(CPACK_COMPONENT_QUORVANE_DESCRIPTION "map server of a small two-player role-playing game
 Quorvane serves up to two players of a small online role-playing game over
 TCP: a seed handshake, then sealed packets for login, chat, movement and the
@@ -69,7 +69,7 @@ This package holds the server quorvane with its systemd units
 map), the command-line client quorvane-client, the data tool quorvane-data and
 sample characters.")
 set(CPACK_DEBIAN_QUORVANE_PACKAGE_CONTROL_EXTRA ${debian}/quorvane/postinst ${debian}/quorvane/prerm
-    ${debian}/quorvane/postrm)
+    ${debian}/quorvane/postrm ${debian}/quorvane/conffiles)
 
 set(CPACK_DEBIAN_LIBKELVANE1_PACKAGE_NAME libkelvane1)
 set(CPACK_DEBIAN_LIBKELVANE1_PACKAGE_SECTION libs)

@@ -11,19 +11,24 @@
 #include "http_endpoint.h"
 #include "kelvane.hpp"
 #include "plain_text_log_box.h"
+#include "process_signals.h"
 #include "server.h"
 #include "server_options.h"
 #include "server_window.h"
 #include "service_manager.h"
 #include "stderr_report.h"
 #include "stdout_log_box.h"
-#include "termination_signals.h"
 
 namespace {
 
 void PrintTo(std::FILE* stream, const QString& text) {
   std::fputs(text.toLocal8Bit().constData(), stream);
   std::fflush(stream);
+}
+
+// A line for the operator on standard error, naming the program.
+void Tell(const QString& text) {
+  PrintTo(stderr, "quorvane: " + text + "\n");
 }
 
 bool EnvironmentHas(const char* name) {
@@ -37,10 +42,26 @@ bool HasDisplay() {
          EnvironmentHas("QT_QPA_PLATFORM");
 }
 
+// SIGHUP: the settings read afresh from the same command line and file; the
+// reloadable ones take effect, the rest wait for the next start.
+void Reload(const QStringList& arguments, quorvane::Server& server) {
+  const quorvane::CommandLine reread = quorvane::ParseCommandLine(arguments);
+  if (!reread.options) {
+    QString why = reread.message.trimmed();
+    if (why.startsWith("quorvane: "))
+      why.remove(0, static_cast<qsizetype>(sizeof "quorvane: " - 1));
+    Tell("reload failed, settings unchanged: " + why);
+    return;
+  }
+  const QStringList waiting = server.Reload(*reread.options);
+  Tell("settings reloaded" +
+       (waiting.isEmpty() ? QString() : "; at the next start: " + waiting.join(", ")));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  quorvane::TerminationSignals::Block();
+  quorvane::ProcessSignals::Block();
   // A log reader that goes away (a closed pipe on standard output) must not
   // end the server: the write fails and the server goes on.
   std::signal(SIGPIPE, SIG_IGN);
@@ -56,7 +77,7 @@ int main(int argc, char* argv[]) {
 
   bool headless = options.headless;
   if (!headless && !HasDisplay()) {
-    PrintTo(stderr, "no display (DISPLAY and WAYLAND_DISPLAY are unset): running headless\n");
+    Tell("no display (DISPLAY and WAYLAND_DISPLAY are unset): running headless");
     headless = true;
   }
   // Qt's own event dispatcher rather than GLib's: GLib wakes its loop through
@@ -73,11 +94,9 @@ int main(int argc, char* argv[]) {
   try {
     library.emplace(kelvane::Library::open(libraryFile.toStdString()));
   } catch (const kelvane::LoadError& error) {
-    PrintTo(stderr, QString::fromStdString(error.what()) + "\n");
+    Tell(QString::fromStdString(error.what()));
     return 1;
   }
-
-  const quorvane::TerminationSignals terminationSignals([] { QCoreApplication::quit(); });
 
   std::unique_ptr<quorvane::ServerWindow> window;
   std::unique_ptr<quorvane::TextBox> log;
@@ -94,7 +113,7 @@ int main(int argc, char* argv[]) {
   try {
     server.Start();
   } catch (const std::runtime_error& error) {
-    PrintTo(stderr, QString::fromStdString(error.what()) + "\n");
+    Tell(QString::fromStdString(error.what()));
     return 1;
   }
   std::unique_ptr<quorvane::HttpEndpoint> http;
@@ -104,11 +123,19 @@ int main(int argc, char* argv[]) {
     try {
       http->Listen(options.http->address, options.http->port);
     } catch (const std::runtime_error& error) {
-      PrintTo(stderr, QString::fromStdString(error.what()) + "\n");
+      Tell(QString::fromStdString(error.what()));
       return 1;
     }
     PrintTo(stderr, "metrics on " + http->Endpoint() + "\n");
   }
+  const quorvane::ProcessSignals processSignals({
+      .terminate =
+          [](int signal) {
+            Tell(QString("shutting down on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+            QCoreApplication::quit();
+          },
+      .hangUp = [&] { Reload(arguments, server); },
+  });
   PrintTo(stderr, "listening on " + server.Endpoint() + "\n");
   quorvane::NotifyReady(server.Endpoint());
   if (window) {

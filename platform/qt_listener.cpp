@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "guarded.h"
+#include "socket_options.h"
 
 namespace quorvane {
 
@@ -34,6 +35,19 @@ void QtListener::Listen() {
 
 QString QtListener::Endpoint() const {
   return FormatEndpoint(server_.serverAddress(), server_.serverPort());
+}
+
+PeerEndpoint QtListener::PendingPeer(std::int32_t requestID) const {
+  if (pending_ == nullptr || requestID != pendingID_) return {};
+  return {pending_->peerAddress().toString().toStdString(), pending_->peerPort()};
+}
+
+void QtListener::Refuse(std::int32_t requestID) {
+  if (pending_ == nullptr || requestID != pendingID_) return;
+  QTcpSocket* refused = std::exchange(pending_, nullptr);
+  ResetOnClose(*refused);
+  refused->abort();
+  refused->deleteLater();
 }
 
 QTcpSocket* QtListener::Take(std::int32_t requestID, QObject& owner) {

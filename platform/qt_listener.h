@@ -1,7 +1,8 @@
 // The listening socket on Qt: each incoming connection becomes a pending
 // request with an id that a slot's socket control can take over while the
-// connection-request handler runs; a request left untaken is closed right
-// after the handler returns.
+// connection-request handler runs, and that the handler can ask the peer of
+// or refuse; a request left untaken is closed right after the handler
+// returns.
 #pragma once
 
 #include <QHostAddress>
@@ -25,6 +26,8 @@ class QtListener final : public Listener {
   // takes any free port (see Endpoint).
   void Bind(std::uint16_t port) override;
   void Listen() override;
+  PeerEndpoint PendingPeer(std::int32_t requestID) const override;
+  void Refuse(std::int32_t requestID) override;
 
   // Hands the pending connection of `requestID` over to `owner`, its new Qt
   // parent; null when there is none (taken already, or the handler has

@@ -4,7 +4,6 @@
 
 #include "guarded.h"
 #include "socket_options.h"
-#include "stderr_report.h"
 
 namespace quorvane {
 
@@ -83,12 +82,7 @@ void QtSocketControl::GetData(Bytes& into) {
 void QtSocketControl::SendData(ByteView bytes) {
   if (socket_ == nullptr || socket_->state() != QAbstractSocket::ConnectedState) return;
   socket_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-  if (PendingBytes() > sendBound_) {
-    ReportOnStderr("closing the connection from " + PeerAddress() +
-                   ": its peer is not reading: over " + std::to_string(sendBound_) +
-                   " bytes wait to be sent");
-    End(CloseReason::kSendBound, true);
-  }
+  if (PendingBytes() > sendBound_) End(CloseReason::kSendBound, true);
 }
 
 std::size_t QtSocketControl::PendingBytes() const {

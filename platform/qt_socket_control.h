@@ -40,7 +40,7 @@ class QtSocketControl final : public SocketControl {
   std::string PeerAddress() const override;
   void GetData(Bytes& into) override;
   // A write that takes the bytes waiting over the send bound resets the
-  // connection and says so on standard error.
+  // connection, which ends with kSendBound.
   void SendData(ByteView bytes) override;
   std::size_t PendingBytes() const override;
   void SetDataArrivalHandler(std::function<void()> handler) override;

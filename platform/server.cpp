@@ -20,13 +20,22 @@ HostSettings SettingsFrom(const ServerOptions& options) {
   settings.port = options.port;
   settings.tickInterval = std::chrono::milliseconds(options.tickMs);
   settings.handshakeTimeout = options.handshakeTimeout;
+  settings.welcomeLine =
+      *WelcomeLine(options.welcomeSender.toStdString(), options.welcomeText.toStdString());
+  settings.loginTimeout = options.loginTimeout;
+  settings.idleTimeout = options.idleTimeout;
+  settings.admission = options.admission;
+  settings.relaySoftLimit = options.relaySoftLimit;
+  settings.relayRates = options.relayRates;
+  settings.requireCharacter = options.requireCharacter;
   return settings;
 }
 
 }  // namespace
 
 Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox& log)
-    : listener_(options.listen),
+    : options_(options),
+      listener_(options.listen),
       sockets_(MakeSockets(listener_)),
       generator_(FreshSeed()),
       form_(ControlsFor(log, std::make_index_sequence<kSlotCount>()), cipher, generator_,
@@ -34,6 +43,13 @@ Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox
   form_.AddObserver(status_);
   listener_.SetConnectionRequestHandler(
       [this](std::int32_t requestID) { form_.Winsock1_ConnectionRequest(requestID); });
+}
+
+QStringList Server::Reload(const ServerOptions& options) {
+  form_.SetWelcomeLine(
+      *WelcomeLine(options.welcomeSender.toStdString(), options.welcomeText.toStdString()));
+  form_.SetAddressRanges(options.admission.allow, options.admission.deny);
+  return SettingsAwaitingRestart(options_, options);
 }
 
 void Server::Start() {

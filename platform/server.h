@@ -30,6 +30,11 @@ class Server {
   // "cannot listen on ADDR:PORT: reason".
   void Start();
 
+  // Takes the settings that can change while the server runs (the welcome
+  // line, the allowed and denied ranges); returns the names of those that differ but wait for a
+  // restart.
+  QStringList Reload(const ServerOptions& options);
+
   // "ADDR:PORT" being listened on.
   QString Endpoint() const { return listener_.Endpoint(); }
   bool Listening() const { return listener_.Listening(); }
@@ -42,6 +47,7 @@ class Server {
   template <std::size_t... Slot>
   Form1::Controls ControlsFor(TextBox& log, std::index_sequence<Slot...>);
 
+  ServerOptions options_;
   QtListener listener_;
   Sockets sockets_;
   QtClock clock_;

@@ -12,6 +12,9 @@
 #include <functional>
 #include <vector>
 
+#include "socket_control.h"
+#include "welcome_line.h"
+
 namespace quorvane {
 namespace {
 
@@ -19,7 +22,8 @@ constexpr char kProgram[] = "quorvane";
 
 // A day is far beyond any real client; the bound keeps the milliseconds in range.
 constexpr double kMinHandshakeSeconds = 0.001;
-constexpr double kMaxHandshakeSeconds = 86400;
+constexpr double kMaxSeconds = 86400;
+constexpr double kMaxRate = 1e9;
 
 // One setting: `--name VALUE` on the command line, `name = VALUE` in the file.
 struct Setting {
@@ -29,6 +33,11 @@ struct Setting {
   QString defaultValue;
   // Stores `value` in `options`; returns what is wrong with it, empty when nothing is.
   std::function<QString(const QString& value, ServerOptions& options)> apply;
+  // May be given more than once; apply then takes every value, separated by
+  // commas, as does a key of the file with a list.
+  bool repeatable = false;
+  // Whether SIGHUP puts a changed value into effect; the others wait for a restart.
+  bool reloadable = false;
 };
 
 QString ApplySeconds(const QString& value, std::chrono::milliseconds& into, double min, double max,
@@ -42,6 +51,60 @@ QString ApplySeconds(const QString& value, std::chrono::milliseconds& into, doub
   return {};
 }
 
+// Seconds from 0 (off) to a day.
+QString ApplyOptionalSeconds(const QString& value, std::chrono::milliseconds& into) {
+  return ApplySeconds(value, into, 0, kMaxSeconds, "0 (off) to 86400");
+}
+
+QString ApplyCount(const QString& value, std::size_t& into, std::size_t max) {
+  bool valid = false;
+  const qulonglong count = value.trimmed().toULongLong(&valid);
+  if (!valid || count > max) return "needs a whole number from 0 to " + QString::number(max);
+  into = static_cast<std::size_t>(count);
+  return {};
+}
+
+QString ApplyRate(const QString& value, double& into) {
+  bool valid = false;
+  const double rate = value.trimmed().toDouble(&valid);
+  if (!valid || !(rate >= 0 && rate <= kMaxRate)) return "needs a number from 0 (off) to 1e9";
+  into = rate;
+  return {};
+}
+
+QString ApplyRanges(const QString& value, std::vector<AddressRange>& into) {
+  into.clear();
+  for (const QString& text : value.split(QRegularExpression("[,\\s]+"), Qt::SkipEmptyParts)) {
+    const auto range = AddressRange::Parse(text.toStdString());
+    if (!range) return "needs ADDR or ADDR/BITS with an IPv4 or IPv6 address, not " + text;
+    into.push_back(*range);
+  }
+  return {};
+}
+
+// "off", or CONNECTIONS/SECONDS/SECONDS: more than CONNECTIONS within the
+// first time bans for the second.
+QString ApplyAutoban(const QString& value, std::optional<Autoban>& into) {
+  const QString text = value.trimmed().toLower();
+  if (text == "off") {
+    into.reset();
+    return {};
+  }
+  const QString wrong = "needs off or CONNECTIONS/SECONDS/SECONDS, e.g. 20/60/300";
+  const QStringList parts = text.split('/');
+  if (parts.size() != 3) return wrong;
+  bool valid = false;
+  const int connections = parts[0].toInt(&valid);
+  if (!valid || connections < 1 || connections > 100000) return wrong;
+  Autoban rule{connections, {}, {}};
+  if (!ApplySeconds(parts[1], rule.window, kMinHandshakeSeconds, kMaxSeconds, {}).isEmpty() ||
+      !ApplySeconds(parts[2], rule.duration, kMinHandshakeSeconds, kMaxSeconds, {}).isEmpty()) {
+    return wrong;
+  }
+  into = rule;
+  return {};
+}
+
 QString ApplySwitch(const QString& value, bool& into) {
   const QString word = value.trimmed().toLower();
   if (word == "true" || word == "yes" || word == "on" || word == "1") {
@@ -51,6 +114,17 @@ QString ApplySwitch(const QString& value, bool& into) {
   } else {
     return "needs true or false";
   }
+  return {};
+}
+
+// Latin-1 text of at most `longest` bytes, or what is wrong with it.
+QString ApplyLatin1(const QString& value, std::size_t longest, QByteArray& into) {
+  const QByteArray bytes = value.toLatin1();
+  if (QString::fromLatin1(bytes) != value) return "takes Latin-1 text only";
+  if (static_cast<std::size_t>(bytes.size()) > longest) {
+    return "takes at most " + QString::number(longest) + " bytes";
+  }
+  into = bytes;
   return {};
 }
 
@@ -90,11 +164,85 @@ const std::vector<Setting>& Settings() {
        }},
       {"handshake-timeout", "seconds",
        "Seconds a new connection has to finish its handshake before it is closed and its slot "
-       "freed; fractions allowed, e.g. 0.5 (default 30).",
-       "30",
+       "freed; fractions allowed, e.g. 0.5 (default 10).",
+       "10",
        [](const QString& value, ServerOptions& options) {
-         return ApplySeconds(value, options.handshakeTimeout, kMinHandshakeSeconds,
-                             kMaxHandshakeSeconds, "0.001 to 86400");
+         return ApplySeconds(value, options.handshakeTimeout, kMinHandshakeSeconds, kMaxSeconds,
+                             "0.001 to 86400");
+       }},
+      {"login-timeout", "seconds",
+       "Seconds after its accept by which a connection must have sent its login, or it is "
+       "closed; 0 for no limit (default 20).",
+       "20",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyOptionalSeconds(value, options.loginTimeout);
+       }},
+      {"idle-timeout", "seconds",
+       "Seconds a connection may send nothing before it is closed; 0 for no limit (default 0).",
+       "0",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyOptionalSeconds(value, options.idleTimeout);
+       }},
+      {"allow", "addr[/bits]",
+       "Serve only addresses in this IPv4 or IPv6 range; repeatable (default every address).", "",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyRanges(value, options.admission.allow);
+       },
+       true, true},
+      {"deny", "addr[/bits]",
+       "Never serve addresses in this IPv4 or IPv6 range, even allowed ones; repeatable "
+       "(default none).",
+       "",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyRanges(value, options.admission.deny);
+       },
+       true, true},
+      {"max-per-address", "count",
+       "Slots one address may hold at once; 0 for no limit (default 0).", "0",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyCount(value, options.admission.maxPerAddress, 1000);
+       }},
+      {"autoban", "a/t/b",
+       "An address opening more than A connections within T seconds is refused for B seconds; "
+       "off to disable (default 20/60/300).",
+       "20/60/300",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyAutoban(value, options.admission.autoban);
+       }},
+      {"timeout-penalty", "seconds",
+       "Seconds an address is refused after the handshake or login deadline closed one of its "
+       "connections; 0 for never (default 60).",
+       "60",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyOptionalSeconds(value, options.admission.timeoutPenalty);
+       }},
+      {"relay-soft-limit", "bytes",
+       "Relayed packets are dropped while their receiver has more than this many bytes waiting "
+       "to be sent; 0 for no soft limit (default 262144).",
+       "262144",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyCount(value, options.relaySoftLimit, kSendBound);
+       }},
+      {"relay-rate", "packets",
+       "Packets per second each connection may have relayed, bursts of twice that; 0 for no "
+       "limit (default 200).",
+       "200",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyRate(value, options.relayRates.packetsPerSecond);
+       }},
+      {"relay-bytes", "bytes",
+       "Bytes per second each connection may have relayed, bursts of twice that; 0 for no "
+       "limit (default 262144).",
+       "262144",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyRate(value, options.relayRates.bytesPerSecond);
+       }},
+      {"require-character", "",
+       "Refuse logins whose name has no character file, closing the connection (default off: "
+       "such a login is served default data).",
+       "false",
+       [](const QString& value, ServerOptions& options) {
+         return ApplySwitch(value, options.requireCharacter);
        }},
       {"library", "file",
        "Path of libkelvane (default libkelvane.so.1 beside the program, then the loader's "
@@ -131,6 +279,21 @@ const std::vector<Setting>& Settings() {
        [](const QString& value, ServerOptions& options) {
          return ApplySwitch(value, options.headless);
        }},
+      {"welcome-sender", "name",
+       "Sender of the chat line that greets each login (default OrlanServer).",
+       QString::fromUtf8(kDefaultWelcomeSender),
+       [](const QString& value, ServerOptions& options) -> QString {
+         if (value.contains('\n')) return "cannot hold a line break";
+         return ApplyLatin1(value, kLongestWelcomeSender, options.welcomeSender);
+       },
+       false, true},
+      {"welcome-text", "text",
+       "Text of the chat line that greets each login (default \"Welcome to Orlan RP Server\").",
+       QString::fromUtf8(kDefaultWelcomeText),
+       [](const QString& value, ServerOptions& options) {
+         return ApplyLatin1(value, kLongestWelcomeText, options.welcomeText);
+       },
+       false, true},
   };
   return settings;
 }
@@ -252,28 +415,44 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
   }
 
+  // Default, then the file, then the command line: each may overrule the one
+  // before, and every value given is checked, also one that is overruled.
   for (std::size_t i = 0; i < Settings().size(); ++i) {
     const Setting& setting = Settings()[i];
-    QString error;
-    if (parser.isSet(options[i])) {
-      error =
-          setting.apply(setting.valueName.isEmpty() ? "true" : parser.value(options[i]), result);
-      if (!error.isEmpty()) return Failure("--" + setting.name + " " + error);
-    } else if (const auto entry = file.entries.constFind(setting.name);
-               entry != file.entries.cend()) {
-      error = setting.apply(entry->value, result);
+    QString& given = result.given[setting.name];
+    given = setting.defaultValue;
+    const QString error = setting.apply(given, result);
+    Q_ASSERT(error.isEmpty());
+    if (const auto entry = file.entries.constFind(setting.name); entry != file.entries.cend()) {
+      given = entry->value;
+      const QString error = setting.apply(given, result);
       if (!error.isEmpty()) {
         return Failure(FilePlace(result.config, entry->line, setting.name) + " " + error);
       }
-    } else {
-      error = setting.apply(setting.defaultValue, result);
-      Q_ASSERT(error.isEmpty());
+    }
+    if (parser.isSet(options[i])) {
+      given = setting.valueName.isEmpty() ? QString("true")
+              : setting.repeatable        ? parser.values(options[i]).join(',')
+                                          : parser.value(options[i]);
+      const QString error = setting.apply(given, result);
+      if (!error.isEmpty()) return Failure("--" + setting.name + " " + error);
     }
   }
 
   CommandLine parsed;
   parsed.options = result;
   return parsed;
+}
+
+QStringList SettingsAwaitingRestart(const ServerOptions& running, const ServerOptions& reread) {
+  QStringList waiting;
+  for (const Setting& setting : Settings()) {
+    if (!setting.reloadable &&
+        running.given.value(setting.name) != reread.given.value(setting.name)) {
+      waiting << setting.name;
+    }
+  }
+  return waiting;
 }
 
 QString LibraryToLoad(const QString& option, const QString& executableDir) {

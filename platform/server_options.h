@@ -4,11 +4,16 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+
+#include "address_admission.h"
+#include "relay_budget.h"
 
 namespace quorvane {
 
@@ -18,6 +23,8 @@ inline constexpr char kLibraryFileName[] = "libkelvane.so.1";
 struct HttpAddress {
   QHostAddress address;
   std::uint16_t port = 0;
+
+  bool operator==(const HttpAddress&) const = default;
 };
 
 struct ServerOptions {
@@ -27,11 +34,26 @@ struct ServerOptions {
   QString dataDir;  // empty: the working directory
   int tickMs = 5000;
   // A connection still without a finished handshake after this long is closed.
-  std::chrono::milliseconds handshakeTimeout{30000};
+  std::chrono::milliseconds handshakeTimeout{10000};
+  // The host's other defences; see HostSettings for each.
+  std::chrono::milliseconds loginTimeout{20000};
+  std::chrono::milliseconds idleTimeout{0};
+  AdmissionSettings admission{};
+  std::size_t relaySoftLimit = 256 * 1024;
+  RelayRates relayRates{};
+  bool requireCharacter = false;
   QString library;  // empty: beside the executable, then the loader's search path
   bool headless = false;
   // Serve /metrics, /health and /status here; none by default.
   std::optional<HttpAddress> http;
+  // The login's closing chat line, as Latin-1 bytes.
+  QByteArray welcomeSender = "OrlanServer";
+  QByteArray welcomeText = "Welcome to Orlan RP Server";
+
+  // Each setting's text as given (command line, else file, else default), by name.
+  QMap<QString, QString> given;
+
+  bool operator==(const ServerOptions&) const = default;
 };
 
 // Either options to run with, or a text to print and an exit status.
@@ -44,6 +66,10 @@ struct CommandLine {
 
 // `arguments` includes the program name first.
 CommandLine ParseCommandLine(const QStringList& arguments);
+
+// The names of the settings that differ between `running` and `reread` but
+// take effect only at the next start.
+QStringList SettingsAwaitingRestart(const ServerOptions& running, const ServerOptions& reread);
 
 // The library file to load: the option when given, else the one beside the
 // executable when it exists, else the bare name for the loader's search path.

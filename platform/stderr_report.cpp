@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <string>
+#include <ctime>
 #include <utility>
 #include <vector>
 
@@ -14,23 +14,62 @@ std::vector<DiagnosticsTap*>& Taps() {
   return taps;
 }
 
+void AppendEscaped(std::string& line, std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      line += escaped;
+    } else {
+      line += c;
+    }
+  }
+}
+
 }  // namespace
 
-void ReportOnStderr(std::string_view report) noexcept {
+std::string FormatDiagnostic(std::chrono::system_clock::time_point when,
+                             const Diagnostic& diagnostic) {
+  using namespace std::chrono;
+  const auto sinceEpoch = when.time_since_epoch();
+  const auto wholeSeconds = floor<seconds>(sinceEpoch);
+  const auto millis = duration_cast<milliseconds>(sinceEpoch - wholeSeconds).count();
+  const std::time_t time = wholeSeconds.count();
+  std::tm utc{};
+  ::gmtime_r(&time, &utc);
+  char stamp[96];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(millis));
+
+  std::string line = stamp;
+  line += ' ';
+  line += static_cast<char>(diagnostic.severity);
+  line += ' ';
+  if (!diagnostic.subject.empty()) {
+    AppendEscaped(line, diagnostic.subject);
+    line += ": ";
+  }
+  AppendEscaped(line, diagnostic.message);
+  return line;
+}
+
+void ReportOnStderr(const Diagnostic& diagnostic) noexcept {
   std::string line;
   try {
-    line = "quorvane: " + std::string(report);
+    line = FormatDiagnostic(std::chrono::system_clock::now(), diagnostic) + "\n";
   } catch (...) {
-    std::fprintf(stderr, "quorvane: %.*s\n", static_cast<int>(report.size()), report.data());
-    std::fflush(stderr);
+    // Out of memory for one line: the report is lost, the server goes on.
     return;
   }
+  // One write, so that the line is not split by another writer.
   std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fputc('\n', stderr);
   std::fflush(stderr);
+  const std::string_view written(line.data(), line.size() - 1);
   for (DiagnosticsTap* tap : Taps()) {
     try {
-      tap->receive_(line);
+      tap->receive_(written);
     } catch (...) {
       // That tap loses the line; standard error has it.
     }

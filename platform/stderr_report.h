@@ -1,13 +1,24 @@
-// Reports for the operator on standard error, one line each, as
-// "quorvane: <report>", flushed at once.
+// Reports for the operator on standard error, one line each, flushed at
+// once: "<time> <level> <subject>: <message>", the time in UTC to the
+// millisecond (2026-12-10T15:18:00.123Z), the level E, W or I; without a
+// subject, "<time> <level> <message>".
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <string>
 #include <string_view>
+
+#include "diagnostics.h"
 
 namespace quorvane {
 
-void ReportOnStderr(std::string_view report) noexcept;
+// The line for `diagnostic` at `when`, without its line break. Control bytes
+// are written as \xHH, so that a name from a client cannot break the line.
+std::string FormatDiagnostic(std::chrono::system_clock::time_point when,
+                             const Diagnostic& diagnostic);
+
+void ReportOnStderr(const Diagnostic& diagnostic) noexcept;
 
 // While it lives, `receive` also gets every line ReportOnStderr writes, as
 // written and without its line break (the window's diagnostics pane). Made,
@@ -20,7 +31,7 @@ class DiagnosticsTap {
   ~DiagnosticsTap();
 
  private:
-  friend void ReportOnStderr(std::string_view report) noexcept;
+  friend void ReportOnStderr(const Diagnostic& diagnostic) noexcept;
   std::function<void(std::string_view line)> receive_;
 };
 

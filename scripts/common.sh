@@ -16,7 +16,7 @@ PACKAGES=(
 TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  scdoc dpkg-dev file lintian systemd
+  scdoc dpkg-dev file lintian systemd procps
   prometheus
 )
 

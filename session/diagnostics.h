@@ -1,6 +1,7 @@
-// Where the session reports what goes wrong without being the client's
-// business: a data file that cannot be read, a handler that had to give up.
-// The host decides where the reports go; an empty sink drops them.
+// Where the session and its host report what is not the client's business:
+// a data file that cannot be read, a handler that had to give up, and the
+// life of each connection. The receiver decides where the reports go and
+// stamps them with the time; an empty sink drops them.
 #pragma once
 
 #include <functional>
@@ -8,11 +9,33 @@
 
 namespace quorvane {
 
-// Receives one report at a time, a single line without its line break.
-using Diagnostics = std::function<void(std::string_view report)>;
+// How much a report matters; the value is the letter an operator reads.
+enum class Severity : char {
+  kError = 'E',    // the server itself failed at something
+  kWarning = 'W',  // a defence acted, or a client or data file misbehaved
+  kInfo = 'I',     // the ordinary life of a connection
+};
 
-inline void Report(const Diagnostics& diagnostics, std::string_view report) {
-  if (diagnostics) diagnostics(report);
+// One report: a single line without its line break.
+struct Diagnostic {
+  Severity severity = Severity::kWarning;
+  // What the report is about ("slot 1 127.0.0.1:40000", an address); empty
+  // when the reporter leaves it to its receiver, as a session does, which
+  // does not know its slot.
+  std::string_view subject;
+  std::string_view message;
+};
+
+using Diagnostics = std::function<void(const Diagnostic& diagnostic)>;
+
+inline void Report(const Diagnostics& diagnostics, Severity severity, std::string_view subject,
+                   std::string_view message) {
+  if (diagnostics) diagnostics(Diagnostic{severity, subject, message});
+}
+
+// A warning about the reporter's own connection, which its receiver names.
+inline void Report(const Diagnostics& diagnostics, std::string_view message) {
+  Report(diagnostics, Severity::kWarning, {}, message);
 }
 
 }  // namespace quorvane

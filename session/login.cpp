@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "data_files.h"
 #include "opcodes.h"
+#include "player_announcement.h"
 #include "server_socket.h"
 #include "wire_fields.h"
 
@@ -19,13 +22,6 @@ constexpr std::size_t kMarkOffset = 20;
 constexpr std::uint8_t kMark = 0x07;
 constexpr std::uint8_t kZero[] = {0x00};
 
-// 00, line type 04, the sender, 0A, the text.
-constexpr std::string_view kWelcome = std::string_view(
-    "\x00\x04"
-    "OrlanServer\x0A"
-    "Welcome to Orlan RP Server",
-    40);
-
 Bytes PositionOf(const CharacterRecord& record) {
   Bytes position;
   Append(position, PackInt(record.PosX));
@@ -33,20 +29,26 @@ Bytes PositionOf(const CharacterRecord& record) {
   return position;
 }
 
-ByteView BytesOf(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 }  // namespace
 
 void ServerSocket::Login(ByteView payload) {
   const auto block = payload.first(std::min(payload.size(), kNameFieldSize));
-  NameField.fill(kBlank);
-  std::copy(block.begin(), block.end(), NameField.begin());
-  NameField[kMarkOffset] = kMark;
+  quorvane::NameField field;
+  field.fill(kBlank);
+  std::copy(block.begin(), block.end(), field.begin());
+  field[kMarkOffset] = kMark;
 
-  const std::string fileName = CharacterFileName(NameField);
-  const auto loaded = LoadCharacter(dataDir_, fileName, diagnostics_);
+  const std::string fileName = CharacterFileName(field);
+  std::optional<quorvane::CharacterRecord> loaded;
+  std::filesystem::path characterFile;
+  if (const auto found = FindDataFile(dataDir_ / kCharacterFolder, fileName)) {
+    // Its own name finds the file at once, without a second case-blind search.
+    loaded = LoadCharacter(dataDir_, found->filename().string(), diagnostics_);
+    if (loaded) characterFile = *found;
+  }
+  if (loginGate_ && !loginGate_(characterFile)) return;
+
+  NameField = field;
   if (loaded) CharacterRecord = *loaded;
   const Bytes position = PositionOf(CharacterRecord);
 
@@ -63,12 +65,9 @@ void ServerSocket::Login(ByteView payload) {
   SendSealed(opcode::kLoginStep, kZero);
   SendSealed(opcode::kLoginStep, kZero);
 
-  Bytes announcement(NameField.begin(), NameField.end());
-  Append(announcement, position);
-  Append(announcement, std::to_array<std::uint8_t>({0x00, 0x00, 0x00}));
-  RaiseAllSend(opcode::kAppeared, announcement);
+  RaiseAllSend(opcode::kAppeared, PlayerAnnouncement(NameField, CharacterRecord));
 
-  SendSealed(opcode::kChatLine, BytesOf(kWelcome));
+  SendSealed(opcode::kChatLine, welcome_);
   if (loggedIn_) loggedIn_(fileName, loaded.has_value());
 }
 

@@ -62,6 +62,9 @@ void ServerSocket::Closer() {
 
 void ServerSocket::Accept(std::int32_t requestID) {
   SessionPhase = kPhaseAwaitingHello;
+  NameField = {};
+  CharacterRecord = {};
+  scratch_.clear();
   // A packet left unfinished by the slot's previous client is not this one's.
   received_.resize(kLengthSlot);
   socket_.Accept(requestID);
@@ -112,12 +115,21 @@ void ServerSocket::SetClosedHandler(ClosedHandler handler) {
   closed_ = std::move(handler);
 }
 
+void ServerSocket::SetArrivalHandler(ArrivalHandler handler) {
+  arrival_ = std::move(handler);
+}
+
+void ServerSocket::SetLoginGate(LoginGate gate) {
+  loginGate_ = std::move(gate);
+}
+
 void ServerSocket::SetDiagnostics(Diagnostics diagnostics) {
   diagnostics_ = std::move(diagnostics);
 }
 
 void ServerSocket::DataArrival() {
   socket_.GetData(received_);
+  if (arrival_) arrival_();
   try {
     switch (SessionPhase) {
       case kPhaseAwaitingHello:
@@ -132,11 +144,10 @@ void ServerSocket::DataArrival() {
     }
   } catch (const std::exception& failure) {
     received_.resize(kLengthSlot);
-    Report(diagnostics_,
-           std::string("packet handler failed, rest of the arrival dropped: ") + failure.what());
+    Report(diagnostics_, std::string("arrival could not be handled, dropped: ") + failure.what());
   } catch (...) {
     received_.resize(kLengthSlot);
-    Report(diagnostics_, "packet handler failed, rest of the arrival dropped");
+    Report(diagnostics_, "arrival could not be handled, dropped");
   }
 }
 
@@ -196,10 +207,32 @@ void ServerSocket::ReceiveLoop() {
     }
     start += packet.used;
     traffic_.CountReceived(packet.opcode, packet.used);
-    DispatchPacket(packet.opcode, packet.body());
+    DispatchGuarded(packet.opcode, packet.body());
+    // A handler that ended the connection (a refused login, a peer that does
+    // not read) leaves nothing to serve.
+    if (socket_.State() != SocketControl::kConnected) {
+      start = received_.size();
+      break;
+    }
   }
   const auto rest = received_.begin() + static_cast<std::ptrdiff_t>(start);
   received_.erase(received_.begin() + kLengthSlot, rest);
+}
+
+// The packet was opened, so the sequence has moved past it: the loop goes on
+// with the next one, in step with the client.
+void ServerSocket::DispatchGuarded(std::int16_t opcode, ByteView payload) {
+  const auto skipped = [&](std::string_view reason) {
+    Report(diagnostics_, "handler of opcode " + std::to_string(opcode) +
+                             " failed, its packet skipped" + std::string(reason));
+  };
+  try {
+    DispatchPacket(opcode, payload);
+  } catch (const std::exception& failure) {
+    skipped(std::string(": ") + failure.what());
+  } catch (...) {
+    skipped({});
+  }
 }
 
 void ServerSocket::DispatchPacket(std::int16_t opcode, ByteView payload) {

@@ -20,6 +20,7 @@
 #include "kelvane.hpp"
 #include "socket_control.h"
 #include "traffic_counters.h"
+#include "welcome_line.h"
 
 namespace quorvane {
 
@@ -31,8 +32,8 @@ inline constexpr std::int16_t kPhaseIdle = 0;
 inline constexpr std::int16_t kPhaseAwaitingHello = 1;
 inline constexpr std::int16_t kPhaseOpen = 2;
 
-// A packet handler that cannot go on; the rest of that arrival is abandoned
-// and the session keeps serving.
+// A packet handler that cannot go on; only its own packet is lost: the
+// receive loop goes on with the next packet of the arrival.
 class HandlerFailure : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -50,6 +51,15 @@ class ServerSocket {
   using LoggedInHandler = std::function<void(std::string_view fileName, bool characterFound)>;
   // The connection ended, whichever way (see SocketControl).
   using ClosedHandler = SocketControl::ClosedHandler;
+  // Bytes arrived from the client, before they are handled.
+  using ArrivalHandler = std::function<void()>;
+  // Asked for every login once its character file is looked up, before the
+  // login changes or sends anything. `characterFile` is the file the name
+  // selected, empty when there is none or it could not be read. False
+  // refuses the login: it then changes and sends nothing, and the gate may
+  // close the connection, which ends the arrival. Without a gate every login
+  // goes through.
+  using LoginGate = std::function<bool(const std::filesystem::path& characterFile)>;
 
   ServerSocket(SocketControl& socket, const kelvane::Api& cipher, Generator& generator,
                std::filesystem::path dataDir);
@@ -58,6 +68,9 @@ class ServerSocket {
   ~ServerSocket();
 
   void Closer();
+  // Takes the connection on a slot that starts afresh: phase 1, NameField all
+  // 00, CharacterRecord and the senders' storage zero, so nothing of an
+  // earlier client of the slot reaches this one.
   void Accept(std::int32_t requestID);
   std::int16_t Stat() const;
   quorvane::NameField Char() const;
@@ -72,8 +85,13 @@ class ServerSocket {
   void SetHandshakeDoneHandler(HandshakeDoneHandler handler);
   void SetLoggedInHandler(LoggedInHandler handler);
   void SetClosedHandler(ClosedHandler handler);
-  // Where unreadable data files and failed handlers are reported.
+  void SetArrivalHandler(ArrivalHandler handler);
+  void SetLoginGate(LoginGate gate);
+  // Where unreadable data files and failed handlers are reported, with no
+  // subject: the receiver names the connection.
   void SetDiagnostics(Diagnostics diagnostics);
+  // The chat line payload that closes each login (see welcome_line.h).
+  void SetWelcomeLine(Bytes line) { welcome_ = std::move(line); }
 
   // Read-only views for the host and for tests.
   std::int16_t Phase() const { return SessionPhase; }
@@ -86,6 +104,8 @@ class ServerSocket {
   void DataArrival();
   void Handshake();
   void ReceiveLoop();
+  // Dispatches one opened packet; a handler that fails loses only its packet.
+  void DispatchGuarded(std::int16_t opcode, ByteView payload);
   void DispatchPacket(std::int16_t opcode, ByteView payload);
   void Ping();
   void Chat(ByteView payload);
@@ -108,7 +128,10 @@ class ServerSocket {
   HandshakeDoneHandler handshakeDone_;
   LoggedInHandler loggedIn_;
   ClosedHandler closed_;
+  ArrivalHandler arrival_;
+  LoginGate loginGate_;
   Diagnostics diagnostics_;
+  Bytes welcome_ = *WelcomeLine(kDefaultWelcomeSender, kDefaultWelcomeText);
 
   std::int16_t SessionPhase = kPhaseIdle;
   ::CipherState CipherState{};

@@ -23,8 +23,14 @@ std::chrono::milliseconds Remaining(Clock::time_point deadline) {
                   std::chrono::milliseconds(0));
 }
 
+// A server writes a line on standard error for each connection and login;
+// a test or benchmark that reads between timed runs must not stall it in
+// the meantime. Best effort: a smaller pipe still works.
+constexpr int kPipeSize = 1024 * 1024;
+
 void MakePipe(int ends[2]) {
   if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+  ::fcntl(ends[0], F_SETPIPE_SZ, kPipeSize);
 }
 
 constexpr auto kStartTimeout = std::chrono::seconds(10);

@@ -38,7 +38,9 @@ BenchData::BenchData() {
                                          .stat7 = 98000,
                                          .posX = kCharacterX,
                                          .posY = kCharacterY};
-  WriteFile(root_ / "characters" / kCharacterName, testing::CharacterFile(character));
+  for (const char* name : {kCharacterName, kPartnerName}) {
+    WriteFile(root_ / "characters" / name, testing::CharacterFile(character));
+  }
 
   std::vector<testing::TestItem> items;
   for (int record = 0; record < kItemRecords; ++record) {
@@ -48,7 +50,9 @@ BenchData::BenchData() {
                      .word2 = static_cast<std::int16_t>(200 + record),
                      .count = static_cast<std::int16_t>(1 + record)});
   }
-  WriteFile(root_ / "items" / kCharacterName, testing::ItemFile(items));
+  for (const char* name : {kCharacterName, kPartnerName}) {
+    WriteFile(root_ / "items" / name, testing::ItemFile(items));
+  }
 }
 
 BenchData::~BenchData() {

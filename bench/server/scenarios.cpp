@@ -181,9 +181,8 @@ RelaySizes SizesOf(const RelayCase& relay, std::size_t packetSize) {
 
 }  // namespace
 
-Bytes NameBlock() {
+Bytes NameBlock(std::string_view name) {
   Bytes block(kNameBlockSize, 0x00);
-  const std::string_view name = kCharacterName;
   std::copy(name.begin(), name.end(), block.begin() + 1);
   return block;
 }
@@ -199,31 +198,40 @@ ProtocolPeer ConnectPlayer(std::uint16_t port, std::uint32_t clientSeed) {
   }
 }
 
+// The sender plays the benchmark's character, the receiver the partner, and
+// the sender hears of the receiver's login.
 Players TwoPlayers(std::uint16_t port) {
-  ProtocolPeer sender = ConnectPlayer(port, kSenderSeed);
-  LogIn(sender);
-  ProtocolPeer receiver = ConnectPlayer(port, kReceiverSeed);
-  LogInBeside(receiver, sender);
+  ProtocolPeer sender = LoggedInPlayer(port, kSenderSeed, kCharacterName);
+  ProtocolPeer receiver = LoggedInPlayer(port, kReceiverSeed, kPartnerName);
+  Bytes announcement = NameBlock(kPartnerName);
+  announcement[kMarkOffset] = 0x07;
+  // X and Y, then three zero bytes that mark a player.
+  announcement.insert(announcement.end(), {kCharacterX, 0, kCharacterY, 0, 0, 0, 0});
+  std::size_t byteCount = 0;
+  const std::vector<Packet> heard = sender.ReadThrough(kAppeared, byteCount);
+  if (heard.size() != 1) throw std::runtime_error("the other player heard more than 205");
+  Expect(heard.front(), kAppeared, announcement, "announcement to the other player");
   return {std::move(sender), std::move(receiver)};
 }
 
-std::size_t LogIn(ProtocolPeer& player) {
-  SendAll(player.fd(), player.Seal(kLogin, NameBlock()));
+std::size_t LogIn(ProtocolPeer& player, std::string_view name) {
+  SendAll(player.fd(), player.Seal(kLogin, NameBlock(name)));
   std::size_t byteCount = 0;
   CheckLogin(player.ReadThrough(kChatLine, byteCount));
   return byteCount;
 }
 
-void LogInBeside(ProtocolPeer& player, ProtocolPeer& other) {
-  LogIn(player);
-  Bytes announcement = NameBlock();
-  announcement[kMarkOffset] = 0x07;
-  // X and Y, then three zero bytes that mark a player.
-  announcement.insert(announcement.end(), {kCharacterX, 0, kCharacterY, 0, 0, 0, 0});
-  std::size_t byteCount = 0;
-  const std::vector<Packet> heard = other.ReadThrough(kAppeared, byteCount);
-  if (heard.size() != 1) throw std::runtime_error("the other player heard more than 205");
-  Expect(heard.front(), kAppeared, announcement, "announcement to the other player");
+ProtocolPeer LoggedInPlayer(std::uint16_t port, std::uint32_t clientSeed, std::string_view name) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      ProtocolPeer player(port, clientSeed);
+      LogIn(player, name);
+      return player;
+    } catch (const std::runtime_error&) {
+      if (attempt == kConnectAttempts) throw;
+      std::this_thread::sleep_for(kConnectRetryPause);
+    }
+  }
 }
 
 // Round trips of the same requests to the server and to a raw echo that

@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
+#include "bench_data.h"
 #include "figures.h"
 #include "protocol_peer.h"
 
@@ -19,8 +21,8 @@ struct Counts {
   std::size_t flood = 100000;   // per opcode
 };
 
-// The 46-byte login name block of the benchmark's character.
-Bytes NameBlock();
+// The 46-byte login name block of one of the benchmark's characters.
+Bytes NameBlock(std::string_view name = kCharacterName);
 
 // A player connected and past the handshake. Retries for a while when the
 // server turns it away because it has not yet seen an earlier player leave.
@@ -35,12 +37,14 @@ struct Players {
 };
 Players TwoPlayers(std::uint16_t port);
 
-// Logs `player` in once and checks the whole answer; returns its byte count.
-std::size_t LogIn(ProtocolPeer& player);
+// Logs `player` in once as `name` and checks the whole answer; returns its
+// byte count.
+std::size_t LogIn(ProtocolPeer& player, std::string_view name = kCharacterName);
 
-// Logs `player` in while `other` is logged in, and checks that `other` hears
-// of it.
-void LogInBeside(ProtocolPeer& player, ProtocolPeer& other);
+// A player connected and logged in as `name`. Retries for a while when the
+// server turns it away because it has not yet seen an earlier player leave:
+// no slot free, or the character still in play.
+ProtocolPeer LoggedInPlayer(std::uint16_t port, std::uint32_t clientSeed, std::string_view name);
 
 // 124 answered by 125, against a raw echo of 8 bytes answered by 9.
 std::vector<Figure> MeasurePing(ProtocolPeer& player, const Counts& counts);

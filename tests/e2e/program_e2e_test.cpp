@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include "e2e_fixture.h"
+#include "scratch_folder.h"
 
 namespace quorvane::testing {
 namespace {
@@ -94,14 +97,54 @@ TEST(ProgramTest, BadOptionsAreRefusedWithStatusTwo) {
   }
 }
 
-TEST(ProgramTest, TerminationSignalsEndItCleanly) {
-  for (int signal : {SIGTERM, SIGINT}) {
+TEST(ProgramTest, TerminationSignalsEndItCleanlyAndSaySo) {
+  for (const auto& [signal, name] : {std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGINT, "SIGINT"}}) {
     ServerProcess server(QUORVANE_PROGRAM, {});
     SyncClient peer("127.0.0.1", server.port(), 1);
     ASSERT_TRUE(peer.Handshake());
-    EXPECT_EQ(server.process().Signal(signal, 5s), 0) << "signal " << signal;
+    EXPECT_EQ(server.process().Signal(signal, 5s), 0) << name;
     EXPECT_TRUE(peer.WaitClosed());
+    EXPECT_TRUE(server.process().WaitForStderrLine(std::string("shutting down on ") + name, 1s));
   }
+}
+
+// The text of the chat line that closes a login, from a fresh connection.
+std::string WelcomeText(std::uint16_t port) {
+  SyncClient peer("127.0.0.1", port, 1);
+  if (!peer.Handshake()) return "(no handshake)";
+  Bytes block(46, 0x00);
+  block[1] = 'Z';
+  peer.Send(opcode::kLogin, block);
+  while (const std::optional<Packet> packet = peer.NextPacket()) {
+    if (packet->opcode != opcode::kChatLine) continue;
+    const auto text = std::find(packet->payload.begin(), packet->payload.end(), 0x0A);
+    return text == packet->payload.end() ? "(no line feed)"
+                                         : std::string(text + 1, packet->payload.end());
+  }
+  return "(no welcome line)";
+}
+
+TEST(ProgramTest, HangUpReloadsTheWelcomeLineAndKeepsServing) {
+  ScratchFolder folder;
+  const std::filesystem::path config = folder.root() / "quorvane.conf";
+  const auto write = [&](const std::string& text) { std::ofstream(config) << text; };
+  write("welcome-text = Hello\n");
+  ServerProcess server(QUORVANE_PROGRAM,
+                       {.dataDir = {}, .extraArguments = {"--config", config.string()}});
+  EXPECT_EQ(WelcomeText(server.port()), "Hello");
+
+  write("welcome-text = Goodbye for now\nhandshake-timeout = 5\n");
+  ::kill(server.process().pid(), SIGHUP);
+  EXPECT_TRUE(server.process().WaitForStderrLine(
+      "settings reloaded; at the next start: handshake-timeout", 5s));
+  EXPECT_EQ(WelcomeText(server.port()), "Goodbye for now");
+
+  write("welcome-text = Never\nport = x\n");
+  ::kill(server.process().pid(), SIGHUP);
+  EXPECT_TRUE(server.process().WaitForStderrLine(
+      "reload failed, settings unchanged: " + config.string() + ":2: port needs", 5s));
+  EXPECT_EQ(WelcomeText(server.port()), "Goodbye for now");
+  EXPECT_EQ(server.process().Signal(SIGTERM, 5s), 0);
 }
 
 TEST(ProgramTest, WithoutADisplayItRunsHeadlessAndSaysSoOnce) {
@@ -138,6 +181,14 @@ TEST(ProgramTest, HelpAndVersionGoToStandardOutput) {
   ChildProcess version(ProgramWith({"--version"}));
   EXPECT_EQ(version.WaitForExit(5s), 0);
   EXPECT_TRUE(version.WaitForStdoutLine("quorvane ", 0ms));
+}
+
+TEST(ClientProgramTest, VersionIsTheProjectsOnStandardOutput) {
+  ChildProcess::Options options;
+  options.arguments = {QUORVANE_CLIENT, "--version"};
+  ChildProcess version(options);
+  EXPECT_EQ(version.WaitForExit(5s), 0);
+  EXPECT_EQ(version.StdoutLines(), std::vector<std::string>{"quorvane-client " QUORVANE_VERSION});
 }
 
 TEST(ClientProgramTest, PipedCommandsAreSentAndRepliesPrinted) {

@@ -60,7 +60,8 @@ class ServerStatusTest : public ::testing::Test {
     HostSettings settings;
     settings.dataDir = data_.root();
     settings.tickInterval = 5s;
-    settings.handshakeTimeout = 30s;
+    settings.handshakeTimeout = 10s;
+    settings.loginTimeout = 20s;
     form_ = std::make_unique<Form1>(
         Form1::Controls{text_, listener_, {sockets_[0], sockets_[1]}, clock_, {}}, LinkedApi(),
         generator_, settings);
@@ -215,9 +216,10 @@ TEST_F(ServerStatusTest, TrafficCountsEachConnectionApartAndTheServerOverItsLife
 }
 
 TEST_F(ServerStatusTest, RefusalsCountByReasonAndAgainstTheSlotsOfTheSameAddress) {
-  sockets_[1].peer = "[::1]:40001";
   Connect(0);
+  listener_.peer = {"::1", 40001};
   Connect(1);
+  listener_.peer = {"192.0.2.8", 40002};
   form_->Winsock1_ConnectionRequest(3);  // both slots taken: the host refuses it
   status_->ConnectionRefused("127.0.0.1:50000", RefusalReason::kPerAddressLimit);
   status_->ConnectionRefused("127.0.0.1:50001", RefusalReason::kBanned);
@@ -299,7 +301,7 @@ TEST_F(ServerStatusTest, DroppedRelaysCountAgainstTheSlotAnswerableForThem) {
 
 TEST_F(ServerStatusTest, ConnectionsTheHostEndsCountByCause) {
   Connect(0);
-  clock_.Advance(30s);  // no handshake: the host resets it
+  clock_.Advance(10s);  // no handshake: the host resets it
   EXPECT_EQ(Slot(0).state, SlotState::kFree);
   status_->ConnectionClosed(1, CloseReason::kClosedByUs, HostCause::kLoginTimeout, 1s);
   status_->ConnectionClosed(1, CloseReason::kClosedByUs, HostCause::kLoginTimeout, 1s);

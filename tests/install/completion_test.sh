@@ -40,10 +40,16 @@ expect "--http" quorvane --ht
 expect "$work/maps" quorvane --data-dir "$work/ma"
 expect "" quorvane --port ""
 expect "" quorvane --http ""
+expect "--relay-bytes --relay-rate --relay-soft-limit --require-character" quorvane --re
+expect "--allow --autoban" quorvane --a
+expect "off" quorvane --autoban o
+expect "" quorvane --deny ""
 expect "--name" quorvane-client --n
 expect "--help --host" quorvane-client --h
+expect "--version" quorvane-client --v
 expect "" quorvane-client --port 1
 expect "new-character new-items" quorvane-data new
+expect "--version" quorvane-data --v
 expect "--help --type" quorvane-data show --
 expect "character" quorvane-data show --type c
 expect "--item" quorvane-data new-items --it

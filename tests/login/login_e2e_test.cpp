@@ -99,7 +99,9 @@ TEST_F(LoginE2eTest, BothPlayersReceiveTheirPartOfEachLogin) {
   // A short block: blank-padded, and the name's trailing blanks do not count.
   const Bytes shortBlock = Join({Bytes{0x00}, BytesOf("Torvald"), Bytes{0x00, 0x00}});
   second->Send(200, shortBlock);
-  const std::vector<Packet> fighter = ExpectedLogin(shortBlock, kFighter);
+  // The second player is shown the first after its welcome line.
+  std::vector<Packet> fighter = ExpectedLogin(shortBlock, kFighter);
+  fighter.push_back(ExpectedAnnouncement(NameBlock("Mirelle"), kCaster));
   EXPECT_EQ(Next(*second, fighter.size()), fighter);
   EXPECT_EQ(Next(*first, 1), (std::vector<Packet>{ExpectedAnnouncement(shortBlock, kFighter)}));
 
@@ -140,6 +142,8 @@ TEST_F(LoginE2eTest, OverflowingPositionEndsTheLoginAndTheServerGoesOn) {
   EXPECT_EQ(Next(*other, caster.size()), caster);
   EXPECT_EQ(Next(*edge, 1),
             (std::vector<Packet>{ExpectedAnnouncement(NameBlock("Mirelle"), kCaster)}));
+  // A login that never reached its welcome line shows nobody to the newcomer.
+  ExpectOnlyPong(*other);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "login_session.h"
+#include "welcome_line.h"
 
 namespace quorvane::testing {
 namespace {
@@ -99,6 +100,29 @@ TEST_F(LoginTest, SecondLoginOnOneConnectionRunsEverythingAgain) {
   EXPECT_EQ(Login(NameBlock("Bob")), ExpectedLogin(NameBlock("Bob"), kBob));
   EXPECT_EQ(harness.relayed, (std::vector<Packet>{ExpectedAnnouncement(NameBlock("Ann"), kAnn),
                                                   ExpectedAnnouncement(NameBlock("Bob"), kBob)}));
+}
+
+TEST_F(LoginTest, AWordedWelcomeLineClosesTheLoginInThePlaceOfTheDefault) {
+  harness.session.SetWelcomeLine(*WelcomeLine("Keeper", "Mind the gap"));
+  std::vector<Packet> expected = ExpectedLogin(NameBlock("Ghost"), {});
+  expected.back() =
+      Packet{opcode::kChatLine,
+             Join({Bytes{0x00, 0x04}, BytesOf("Keeper"), Bytes{0x0A}, BytesOf("Mind the gap")})};
+
+  EXPECT_EQ(Login(NameBlock("Ghost")), expected);
+}
+
+TEST(WelcomeLineTest, DefaultIsTheFortyByteGreetingAndBadWordingIsRefused) {
+  const Bytes greeting{0x00, 0x04, 'O', 'r', 'l', 'a', 'n', 'S', 'e', 'r', 'v', 'e', 'r', 0x0A,
+                       'W',  'e',  'l', 'c', 'o', 'm', 'e', ' ', 't', 'o', ' ', 'O', 'r', 'l',
+                       'a',  'n',  ' ', 'R', 'P', ' ', 'S', 'e', 'r', 'v', 'e', 'r'};
+  EXPECT_EQ(WelcomeLine(kDefaultWelcomeSender, kDefaultWelcomeText), greeting);
+  EXPECT_EQ(WelcomeLine("", ""), (Bytes{0x00, 0x04, 0x0A}));
+  EXPECT_FALSE(WelcomeLine("two\nlines", "text"));
+  EXPECT_FALSE(WelcomeLine(std::string(kLongestWelcomeSender + 1, 'x'), "text"));
+  EXPECT_FALSE(WelcomeLine("sender", std::string(kLongestWelcomeText + 1, 'x')));
+  EXPECT_TRUE(
+      WelcomeLine(std::string(kLongestWelcomeSender, 'x'), std::string(kLongestWelcomeText, 'x')));
 }
 
 TEST_F(LoginTest, XOf32767EndsTheLoginAfterFourteenStatsAndTheSessionServesOn) {

@@ -1,5 +1,6 @@
-// Form1 on in-memory controls, with up to two players whose clients sit at
-// the far end of fake sockets and open whatever the server sends them.
+// Form1 on in-memory controls and a data folder of its own, with up to two
+// players whose clients sit at the far end of fake sockets and open whatever
+// the server sends them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "data_folder.h"
 #include "fake_clock.h"
 #include "fake_socket.h"
 #include "form1.h"
 #include "host_fakes.h"
 #include "linked_api.h"
+#include "opcodes.h"
 #include "protocol_client.h"
 
 namespace quorvane::testing {
@@ -22,19 +25,21 @@ class NpcHost {
  public:
   explicit NpcHost(Generator& generator)
       : form_(Form1::Controls{text_, listener_, {sockets_[0], sockets_[1]}, clock_}, LinkedApi(),
-              generator, {.dataDir = "/nonexistent"}) {
+              generator, {.dataDir = data_.root()}) {
     form_.Form_Load();
   }
 
-  // A connection request, then the client's handshake. The request goes to
-  // the first free slot, so a player is numbered by the slot it got.
-  void ConnectPlayer() {
+  // A connection request, then the client's handshake unless `hello` is
+  // false. The request goes to the first free slot, so a player is numbered
+  // by the slot it got.
+  void ConnectPlayer(bool hello = true) {
     std::array<bool, 2> wasConnected{};
     for (std::size_t slot = 0; slot < 2; ++slot) wasConnected[slot] = Connected(slot);
     form_.Winsock1_ConnectionRequest(nextRequest_++);
     for (std::size_t slot = 0; slot < 2; ++slot) {
       if (wasConnected[slot] || !Connected(slot)) continue;
       clients_[slot] = std::make_unique<ProtocolClient>(0xC0FFEE00u + slot);
+      if (!hello) return;
       sockets_[slot].Deliver(clients_[slot]->Hello());
       ASSERT_TRUE(clients_[slot]->TakeReply(sockets_[slot].TakeSent())) << "slot " << slot;
       return;
@@ -42,7 +47,18 @@ class NpcHost {
     FAIL() << "no slot took the connection";
   }
 
+  // The peer goes away without the server being told.
   void DisconnectPlayer(int player) { sockets_.at(static_cast<std::size_t>(player)).Disconnect(); }
+  // The peer closes the connection and the server hears of it.
+  void DropPlayer(int player) {
+    sockets_.at(static_cast<std::size_t>(player)).Drop(CloseReason::kPeerClosed);
+  }
+
+  // The player's client sends the login packet with `block`.
+  void Login(int player, const Bytes& block) {
+    const auto slot = static_cast<std::size_t>(player);
+    sockets_.at(slot).Deliver(clients_.at(slot)->Seal(opcode::kLogin, block));
+  }
 
   void Tick() { form_.Timer1_Timer(); }
 
@@ -55,6 +71,7 @@ class NpcHost {
   }
 
   const std::string& Log() const { return text_.Text(); }
+  const DataFolder& data() const { return data_; }
   Form1& form() { return form_; }
 
  private:
@@ -62,6 +79,7 @@ class NpcHost {
     return sockets_[slot].State() == SocketControl::kConnected;
   }
 
+  DataFolder data_;
   FakeTextBox text_;
   FakeListener listener_;
   FakeClock clock_;

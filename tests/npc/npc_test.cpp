@@ -1,11 +1,13 @@
 // The spawner, the mover and the tick handler, seen from the players' side:
 // every announcement is opened by a client on the far end of a fake socket.
+// NPCs walk: each step moves the stored position, inside 10 to 100.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "npc_host.h"
+#include "npc_script.h"
 #include "opcodes.h"
 #include "scripted_generator.h"
 
@@ -47,41 +49,6 @@ const Bytes kSpawnNpc1 = {
     0x01, 0x00, 0x01,                                          // 50-52
 };
 
-// A move announcement: the spawn bytes with the old facing at 24, then the new.
-Bytes MovePayload(Bytes spawnBytes, std::uint8_t oldDir, std::uint8_t newDir) {
-  spawnBytes[24] = oldDir;
-  spawnBytes.push_back(newDir);
-  return spawnBytes;
-}
-
-struct Step {
-  int dx;
-  int dy;
-};
-
-// The four draws of one step: X sign, X size, Y sign, Y size.
-void QueueStep(ScriptedGenerator& generator, Step step) {
-  const auto axis = [&](int delta) {
-    const float sign = UnitFor(delta < 0 ? 1 : 0, 2);
-    const float size = UnitFor(delta == 0 ? 0 : 1, 2);
-    generator.Queue({sign, size});
-  };
-  axis(step.dx);
-  axis(step.dy);
-}
-
-void QueueSpawn(ScriptedGenerator& generator, int x, int y, int dir) {
-  generator.Queue({UnitFor(x - 10, 91), UnitFor(y - 10, 91), UnitFor(dir - 1, 9)});
-}
-
-// The handshake draws the server seed from the same generator.
-void ConnectScripted(NpcHost& host, ScriptedGenerator& generator) {
-  generator.Queue({0.5f});
-  host.ConnectPlayer();
-  EXPECT_TRUE(generator.Exhausted());
-  generator.ClearCalls();
-}
-
 class NpcTest : public ::testing::Test {
  protected:
   void ConnectPlayer() { ConnectScripted(host_, generator_); }
@@ -119,6 +86,7 @@ TEST_F(NpcTest, SecondTickSpawnsNpc0ForEachPlayerOnce) {
   host_.Tick();
   const std::vector<Packet> expected{{kAppeared, kSpawnNpc0}};
   EXPECT_EQ(host_.Received(0), expected);
+  ASSERT_EQ(NpcAppearanceBytes('0', 55, 23, 5), kSpawnNpc0) << "the bytes the other tests expect";
   EXPECT_EQ(host_.Received(1), expected);
   EXPECT_EQ(host_.Log(), "added +Volkrin_ 0 55 23\r\n" + connectLines);
   EXPECT_EQ(host_.form().Npc(0).Name, "+Volkrin_ 0");
@@ -139,7 +107,7 @@ TEST_F(NpcTest, FourthTickMovesFirstThenSpawnsNpc1WithItsLogLineOnTop) {
   QueueStep(generator_, {1, 0});
   QueueSpawn(generator_, 100, 10, 9);
   host_.Tick();
-  const std::vector<Packet> expected{{kMoved, MovePayload(kSpawnNpc0, 5, 6)},
+  const std::vector<Packet> expected{{kMoved, NpcStepBytes('0', 55, 23, 5, 6)},
                                      {kAppeared, kSpawnNpc1}};
   EXPECT_EQ(host_.Received(0), expected);
   EXPECT_EQ(host_.Log(), "added +Volkrin_ 1 100 10\r\n" + logBefore);
@@ -166,7 +134,7 @@ TEST_F(NpcTest, SpawnAttemptsAfterTheSecondDoNothing) {
   EXPECT_TRUE(host_.form().Npc(2).Name.empty());
 }
 
-TEST_F(NpcTest, EachStepTurnsToItsKeypadFacing) {
+TEST_F(NpcTest, EachStepTurnsToItsKeypadFacingAndTheNextStartsWhereItEnded) {
   struct Case {
     Step step;
     std::uint8_t dir;
@@ -179,8 +147,10 @@ TEST_F(NpcTest, EachStepTurnsToItsKeypadFacing) {
   SpawnNpc0();
   host_.Received(0);
 
-  // Each move's old facing is the one the previous move announced, starting
-  // from the spawn value 5; the position stays the spawn position.
+  // Each move carries where the previous one ended and the facing it
+  // announced, starting from the spawn: (55, 23) facing 5.
+  int x = 55;
+  int y = 23;
   std::uint8_t previous = 5;
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "step " << c.step.dx << "," << c.step.dy);
@@ -194,16 +164,18 @@ TEST_F(NpcTest, EachStepTurnsToItsKeypadFacing) {
 
     const std::vector<Packet> received = host_.Received(0);
     ASSERT_FALSE(received.empty());
-    EXPECT_EQ(received.front(), (Packet{kMoved, MovePayload(kSpawnNpc0, previous, c.dir)}));
+    EXPECT_EQ(received.front(), (Packet{kMoved, NpcStepBytes('0', x, y, previous, c.dir)}));
+    x += c.step.dx;
+    y += c.step.dy;
     EXPECT_EQ(host_.form().Npc(0).Dir, c.dir);
-    EXPECT_EQ(host_.form().Npc(0).X, 55);
-    EXPECT_EQ(host_.form().Npc(0).Y, 23);
+    EXPECT_EQ(host_.form().Npc(0).X, x);
+    EXPECT_EQ(host_.form().Npc(0).Y, y);
     previous = c.dir;
   }
   EXPECT_TRUE(generator_.Exhausted());
 }
 
-TEST_F(NpcTest, StandingStillSendsNothingAndKeepsTheFacing) {
+TEST_F(NpcTest, StandingStillSendsNothingAndKeepsFacingAndPlace) {
   ConnectPlayer();
   SpawnNpc0();
   QueueStep(generator_, {0, 1});
@@ -215,11 +187,63 @@ TEST_F(NpcTest, StandingStillSendsNothingAndKeepsTheFacing) {
   host_.Tick();
   EXPECT_EQ(host_.Received(0), (std::vector<Packet>{{kAppeared, kSpawnNpc1}}));
   EXPECT_EQ(host_.form().Npc(0).Dir, 2);
+  EXPECT_EQ(host_.form().Npc(0).Y, 24);
 
   QueueStep(generator_, {-1, 0});
   QueueStep(generator_, {0, 0});
   host_.Tick();
-  EXPECT_EQ(host_.Received(0), (std::vector<Packet>{{kMoved, MovePayload(kSpawnNpc0, 2, 4)}}));
+  EXPECT_EQ(host_.Received(0), (std::vector<Packet>{{kMoved, NpcStepBytes('0', 55, 24, 2, 4)}}));
+}
+
+// A step that would leave 10 to 100 is no step on that axis; with no step
+// left on either, nothing is sent and the NPC keeps its place and facing.
+TEST_F(NpcTest, StepsOutOfTheSpawnAreaAreCutPerAxis) {
+  struct Case {
+    int x, y;
+    Step step;
+    std::uint8_t dir;  // 0: nothing sent
+    int toX, toY;
+  };
+  const Case cases[] = {
+      {10, 55, {-1, 0}, 0, 10, 55},
+      {10, 55, {-1, 1}, 2, 10, 56},
+      {100, 55, {1, 0}, 0, 100, 55},
+      {100, 55, {1, -1}, 8, 100, 54},
+      {55, 10, {0, -1}, 0, 55, 10},
+      {55, 10, {1, -1}, 6, 56, 10},
+      {55, 100, {0, 1}, 0, 55, 100},
+      {55, 100, {-1, 1}, 4, 54, 100},
+      {10, 10, {-1, -1}, 0, 10, 10},
+      {100, 100, {1, 1}, 0, 100, 100},
+      {10, 100, {-1, 1}, 0, 10, 100},
+      {100, 10, {1, -1}, 0, 100, 10},
+      // Inward from a corner is an ordinary step.
+      {10, 100, {1, -1}, 9, 11, 99},
+      {100, 10, {-1, 1}, 1, 99, 11},
+      {11, 99, {-1, 1}, 1, 10, 100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << "from " << c.x << "," << c.y << " step " << c.step.dx << "," << c.step.dy);
+    ScriptedGenerator generator;
+    NpcHost host(generator);
+    ConnectScripted(host, generator);
+    QueueSpawn(generator, c.x, c.y, 5);
+    host.Tick();
+    host.Tick();
+    host.Received(0);
+
+    QueueStep(generator, c.step);
+    host.Tick();
+    const std::vector<Packet> expected =
+        c.dir == 0 ? std::vector<Packet>{}
+                   : std::vector<Packet>{{kMoved, NpcStepBytes('0', c.x, c.y, 5, c.dir)}};
+    EXPECT_EQ(host.Received(0), expected);
+    EXPECT_EQ(host.form().Npc(0).Dir, c.dir == 0 ? 5 : c.dir);
+    EXPECT_EQ(host.form().Npc(0).X, c.toX);
+    EXPECT_EQ(host.form().Npc(0).Y, c.toY);
+    EXPECT_TRUE(generator.Exhausted()) << "four draws, whether the step is cut or not";
+  }
 }
 
 TEST_F(NpcTest, NpcsLiveOnWithNobodyConnected) {
@@ -230,22 +254,23 @@ TEST_F(NpcTest, NpcsLiveOnWithNobodyConnected) {
   EXPECT_TRUE(generator_.Exhausted());
 }
 
-TEST_F(NpcTest, PlayerConnectingAfterBothSpawnsGetsOnlyMoves) {
+// The NPCs are shown to a player when it logs in, not when it connects.
+TEST_F(NpcTest, PlayerConnectingAfterBothSpawnsWithoutLoggingInGetsOnlyMoves) {
   SpawnNpc0();
   SpawnNpc1();
   ConnectPlayer();
 
   QueueStep(generator_, {1, 1});
-  QueueStep(generator_, {-1, -1});
+  QueueStep(generator_, {-1, 1});
   host_.Tick();
   QueueStep(generator_, {0, -1});
   QueueStep(generator_, {0, 0});
   host_.Tick();
 
   const std::vector<Packet> expected{
-      {kMoved, MovePayload(kSpawnNpc0, 5, 3)},
-      {kMoved, MovePayload(kSpawnNpc1, 9, 7)},
-      {kMoved, MovePayload(kSpawnNpc0, 3, 8)},
+      {kMoved, NpcStepBytes('0', 55, 23, 5, 3)},
+      {kMoved, NpcStepBytes('1', 100, 10, 9, 1)},
+      {kMoved, NpcStepBytes('0', 56, 24, 3, 8)},
   };
   EXPECT_EQ(host_.Received(0), expected);
 }
@@ -266,7 +291,7 @@ TEST_F(NpcTest, EitherPlayerAloneGetsEachAnnouncementOnce) {
     host.Tick();
 
     const std::vector<Packet> expected{{kAppeared, kSpawnNpc0},
-                                       {kMoved, MovePayload(kSpawnNpc0, 5, 9)}};
+                                       {kMoved, NpcStepBytes('0', 55, 23, 5, 9)}};
     EXPECT_EQ(host.Received(alone), expected);
   }
 }

@@ -46,7 +46,7 @@ done
 
 has quorvane usr/bin/quorvane usr/bin/quorvane-client usr/bin/quorvane-data \
   lib/systemd/system/quorvane.service lib/systemd/system/quorvane@.service \
-  usr/lib/sysusers.d/quorvane.conf usr/lib/tmpfiles.d/quorvane.conf \
+  usr/lib/sysusers.d/quorvane.conf usr/lib/tmpfiles.d/quorvane.conf etc/quorvane/quorvane.conf \
   usr/share/man/man1/quorvane.1.gz usr/share/man/man1/quorvane-client.1.gz \
   usr/share/man/man1/quorvane-data.1.gz \
   usr/share/bash-completion/completions/quorvane \
@@ -101,6 +101,9 @@ for system_units in /lib/systemd/system /usr/lib/systemd/system; do
   [ -d "$system_units" ] && cp -n "$system_units"/*.target "$system_units"/*.slice \
     "$system_units"/*.socket "$root/usr/lib/systemd/system/" 2>/dev/null
 done
+# ExecReload runs kill from procps, a dependency of the package.
+mkdir -p "$root/bin"
+cp /bin/kill "$root/bin/"
 for unit in quorvane.service quorvane@north.service; do
   if ! output=$(MANPATH="$root/usr/share/man" systemd-analyze verify --root="$root" "$unit" 2>&1) ||
     [ -n "$output" ]; then

@@ -12,6 +12,7 @@
 
 #include <QElapsedTimer>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -93,15 +94,18 @@ std::size_t Occurrences(const std::string& text, const std::string& line) {
   return count;
 }
 
-// The real server on 127.0.0.1 with a short handshake timeout and no NPCs.
+// The real server on 127.0.0.1 with a short handshake timeout and no NPCs;
+// `adjust` changes what a test needs besides.
 class RunningServer {
  public:
-  explicit RunningServer(const kelvane::Api& cipher) {
+  explicit RunningServer(const kelvane::Api& cipher,
+                         const std::function<void(ServerOptions&)>& adjust = {}) {
     ServerOptions options;
     options.listen = QHostAddress::LocalHost;
     options.port = 0;
     options.tickMs = 3600 * 1000;
     options.handshakeTimeout = kHandshakeTimeout;
+    if (adjust) adjust(options);
     server_ = std::make_unique<Server>(options, cipher, log_);
     server_->Start();
   }
@@ -126,6 +130,16 @@ class ConnectionLimitsTest : public ::testing::Test {
     EXPECT_EQ(peer.NextPacket(), (Packet{kPong, {0x00}}));
   }
 
+  // Pings and reads past whatever comes before the answer; false when none
+  // came.
+  static bool Pinged(LoopbackClient& peer) {
+    peer.Send(kPing, {});
+    while (const std::optional<Packet> packet = peer.NextPacket()) {
+      if (packet->opcode == kPong) return true;
+    }
+    return false;
+  }
+
   const kelvane::Library library_ = kelvane::Library::open(KELVANE_LIBRARY);
 };
 
@@ -142,7 +156,11 @@ TEST_F(ConnectionLimitsTest, ConnectionWithoutAHandshakeIsClosedInTimeAndItsSlot
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    RunningServer server(library_.api());
+    // The next client comes from the same address as the one the deadline
+    // closed: no penalty here.
+    RunningServer server(library_.api(), [](ServerOptions& options) {
+      options.admission.timeoutPenalty = std::chrono::milliseconds(0);
+    });
     QElapsedTimer clock;
     clock.start();
     LoopbackClient idle(server.port(), 1);
@@ -204,42 +222,86 @@ TEST_F(ConnectionLimitsTest, AcceptedSocketProbesAVanishedPeerForAboutAMinute) {
   }
 }
 
-TEST_F(ConnectionLimitsTest, PeerThatNeverReadsIsClosedOverTheBoundWhileTheChatterIsServed) {
+// Chat lines of 60,000 bytes with no name (nobody logged in).
+constexpr std::size_t kText = 60000;
+
+Bytes LongChat() {
+  Bytes chat{0x01};
+  chat.insert(chat.end(), kText, 'x');
+  return chat;
+}
+
+// A client that chats and never reads its own echoes: the send bound closes
+// it, while the other player is served throughout.
+TEST_F(ConnectionLimitsTest, PeerThatNeverReadsItsRepliesIsClosedOverTheBound) {
   RunningServer server(library_.api());
-  LoopbackClient chatter(server.port(), 1);
-  ASSERT_TRUE(chatter.Handshake());
+  LoopbackClient player(server.port(), 1);
+  ASSERT_TRUE(player.Handshake());
   LoopbackClient deaf(server.port(), 2);
   ASSERT_TRUE(deaf.Handshake());
 
-  // Each line goes back to the chatter and across to the deaf client, whose
-  // kernel buffers fill first (some 4 MiB on loopback), then the server's
-  // queue up to its 4 MiB bound.
-  const std::size_t kText = 60000;
-  Bytes chat{0x01};
-  chat.insert(chat.end(), kText, 'x');
-  Bytes expectedLine{0x00, 0x01, 0x0A};  // no name: nobody logged in
-  expectedLine.insert(expectedLine.end(), kText, 'x');
-
   constexpr std::size_t kBound = 4 * 1024 * 1024;
   constexpr int kMaxLines = 400;
+  const Bytes chat = LongChat();
   int lines = 0;
-  while (lines < kMaxLines && !HungUp(deaf.connection())) {
-    chatter.Send(kSay, chat);
-    ++lines;
-    const std::optional<Packet> echo = chatter.NextPacket();
-    ASSERT_TRUE(echo) << "line " << lines;
-    ASSERT_EQ(echo->opcode, kChatLine);
-    ASSERT_EQ(echo->payload, expectedLine);
+  try {
+    while (lines < kMaxLines && !HungUp(deaf.connection())) {
+      deaf.Send(kSay, chat);
+      ++lines;
+      ASSERT_TRUE(Pinged(player)) << "line " << lines;
+    }
+  } catch (const std::runtime_error&) {
+    // The reset reached the deaf client's write first.
   }
-  ASSERT_TRUE(HungUp(deaf.connection())) << lines << " lines did not fill the queue";
-  EXPECT_GT(static_cast<std::size_t>(lines) * expectedLine.size(), kBound);
+  ASSERT_TRUE(SpinUntil([&] { return HungUp(deaf.connection()); }))
+      << lines << " lines did not fill the queue";
+  EXPECT_GT(static_cast<std::size_t>(lines) * (kText + 3), kBound);
 
-  ExpectPong(chatter);
   // The freed slot takes the next client.
   LoopbackClient next(server.port(), 3);
   ASSERT_TRUE(server.WaitLogged(kToServer2, 2));
   ASSERT_TRUE(next.Handshake());
   ExpectPong(next);
+  EXPECT_TRUE(Pinged(player));
+}
+
+// The other way round: a player's flood towards a peer that reads slowly.
+// Relays to it are dropped unsealed once its output is over the soft limit,
+// so it is never closed for the flood and, once it reads, opens everything
+// in step. The relay rate is off here, so that only the soft limit acts.
+TEST_F(ConnectionLimitsTest, FloodTowardsASlowReaderIsDroppedNotLetToCloseIt) {
+  RunningServer server(library_.api(), [](ServerOptions& options) {
+    options.relayRates = RelayRates{0, 0};
+  });
+  LoopbackClient chatter(server.port(), 1);
+  ASSERT_TRUE(chatter.Handshake());
+  LoopbackClient slow(server.port(), 2);
+  ASSERT_TRUE(slow.Handshake());
+
+  Bytes expectedLine{0x00, 0x01, 0x0A};
+  expectedLine.insert(expectedLine.end(), kText, 'x');
+  const Bytes chat = LongChat();
+  constexpr int kLines = 400;  // 24 MB: far past the send bound
+  for (int line = 1; line <= kLines; ++line) {
+    chatter.Send(kSay, chat);
+    const std::optional<Packet> echo = chatter.NextPacket();
+    ASSERT_TRUE(echo) << "line " << line;
+    ASSERT_EQ(echo->payload, expectedLine);
+  }
+  EXPECT_FALSE(HungUp(slow.connection()));
+
+  int relayed = 0;
+  slow.Send(kPing, {});
+  while (const std::optional<Packet> packet = slow.NextPacket()) {
+    if (packet->opcode == kPong) break;
+    ASSERT_EQ(packet->payload, expectedLine);
+    ++relayed;
+  }
+  EXPECT_EQ(slow.session().phase(), client::ClientSession::Phase::kOpen)
+      << "out of step: " << slow.session().Error();
+  EXPECT_GT(relayed, 0);
+  EXPECT_LT(relayed, kLines);
+  ExpectPong(slow);
   ExpectPong(chatter);
 }
 

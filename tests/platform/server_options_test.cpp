@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace quorvane {
@@ -21,7 +22,19 @@ TEST(ServerOptionsTest, DefaultsAreTheSystemsFixedValues) {
   EXPECT_EQ(parsed.options->listen, QHostAddress(QHostAddress::Any));
   EXPECT_TRUE(parsed.options->dataDir.isEmpty());
   EXPECT_EQ(parsed.options->tickMs, 5000);
-  EXPECT_EQ(parsed.options->handshakeTimeout, std::chrono::seconds(30));
+  EXPECT_EQ(parsed.options->handshakeTimeout, std::chrono::seconds(10));
+  EXPECT_EQ(parsed.options->loginTimeout, std::chrono::seconds(20));
+  EXPECT_EQ(parsed.options->idleTimeout, std::chrono::seconds(0));
+  EXPECT_TRUE(parsed.options->admission.allow.empty());
+  EXPECT_TRUE(parsed.options->admission.deny.empty());
+  EXPECT_EQ(parsed.options->admission.maxPerAddress, 0u);
+  EXPECT_EQ(parsed.options->admission.autoban,
+            (Autoban{20, std::chrono::seconds(60), std::chrono::seconds(300)}));
+  EXPECT_EQ(parsed.options->admission.timeoutPenalty, std::chrono::seconds(60));
+  EXPECT_EQ(parsed.options->relaySoftLimit, 262144u);
+  EXPECT_EQ(parsed.options->relayRates.packetsPerSecond, 200);
+  EXPECT_EQ(parsed.options->relayRates.bytesPerSecond, 262144);
+  EXPECT_FALSE(parsed.options->requireCharacter);
   EXPECT_TRUE(parsed.options->library.isEmpty());
   EXPECT_FALSE(parsed.options->headless);
   EXPECT_FALSE(parsed.options->http);
@@ -42,6 +55,55 @@ TEST(ServerOptionsTest, EveryOptionIsTakenUp) {
   EXPECT_TRUE(parsed.options->headless);
 }
 
+TEST(ServerOptionsTest, EveryDefenceIsTakenUp) {
+  const CommandLine parsed = Parse({"--login-timeout",
+                                    "0",
+                                    "--idle-timeout",
+                                    "90.5",
+                                    "--allow",
+                                    "10.0.0.0/8",
+                                    "--allow",
+                                    "2001:db8::/32,192.0.2.7",
+                                    "--deny",
+                                    "10.9.0.0/16",
+                                    "--max-per-address",
+                                    "1",
+                                    "--autoban",
+                                    "5/10/0.5",
+                                    "--timeout-penalty",
+                                    "0",
+                                    "--relay-soft-limit",
+                                    "0",
+                                    "--relay-rate",
+                                    "0",
+                                    "--relay-bytes",
+                                    "1e6",
+                                    "--require-character"});
+  ASSERT_TRUE(parsed.options) << parsed.message.toStdString();
+  const ServerOptions& options = *parsed.options;
+  EXPECT_EQ(options.loginTimeout, std::chrono::seconds(0));
+  EXPECT_EQ(options.idleTimeout, std::chrono::milliseconds(90500));
+  std::vector<std::string> allowed;
+  for (const AddressRange& range : options.admission.allow) allowed.push_back(range.ToString());
+  EXPECT_EQ(allowed, (std::vector<std::string>{"10.0.0.0/8", "2001:db8::/32", "192.0.2.7/32"}));
+  ASSERT_EQ(options.admission.deny.size(), 1u);
+  EXPECT_EQ(options.admission.deny[0].ToString(), "10.9.0.0/16");
+  EXPECT_EQ(options.admission.maxPerAddress, 1u);
+  EXPECT_EQ(options.admission.autoban,
+            (Autoban{5, std::chrono::seconds(10), std::chrono::milliseconds(500)}));
+  EXPECT_EQ(options.admission.timeoutPenalty, std::chrono::seconds(0));
+  EXPECT_EQ(options.relaySoftLimit, 0u);
+  EXPECT_EQ(options.relayRates.packetsPerSecond, 0);
+  EXPECT_EQ(options.relayRates.bytesPerSecond, 1e6);
+  EXPECT_TRUE(options.requireCharacter);
+
+  for (const char* off : {"off", "OFF"}) {
+    const CommandLine noBans = Parse({"--autoban", off});
+    ASSERT_TRUE(noBans.options);
+    EXPECT_FALSE(noBans.options->admission.autoban);
+  }
+}
+
 TEST(ServerOptionsTest, WrongValuesAreRefusedWithStatusTwo) {
   const std::vector<QStringList> cases{{"--port", "65536"},
                                        {"--port", "-1"},
@@ -54,6 +116,25 @@ TEST(ServerOptionsTest, WrongValuesAreRefusedWithStatusTwo) {
                                        {"--handshake-timeout", "86401"},
                                        {"--handshake-timeout", "nan"},
                                        {"--handshake-timeout", "soon"},
+                                       {"--login-timeout", "-1"},
+                                       {"--login-timeout", "86401"},
+                                       {"--idle-timeout", "never"},
+                                       {"--allow", "example.org"},
+                                       {"--allow", "10.0.0.0/33"},
+                                       {"--deny", "::/129"},
+                                       {"--deny", "10.0.0.0/8,nonsense"},
+                                       {"--max-per-address", "-1"},
+                                       {"--max-per-address", "two"},
+                                       {"--autoban", "on"},
+                                       {"--autoban", "20/60"},
+                                       {"--autoban", "0/60/300"},
+                                       {"--autoban", "20/0/300"},
+                                       {"--autoban", "20/60/x"},
+                                       {"--timeout-penalty", "-5"},
+                                       {"--relay-soft-limit", "-1"},
+                                       {"--relay-soft-limit", "4194305"},
+                                       {"--relay-rate", "-1"},
+                                       {"--relay-bytes", "lots"},
                                        {"--listen", "example.org"},
                                        {"--data-dir", "/nonexistent/folder"},
                                        {"--unknown"},
@@ -165,12 +246,76 @@ TEST_F(ConfigFileTest, KeysAreTheOptionsAndTheCommandLineWins) {
   EXPECT_EQ(overridden.options->tickMs, 250);
 }
 
+TEST(ServerOptionsTest, WelcomeLineIsWordedInLatin1WithoutLineBreaksInTheSender) {
+  const CommandLine defaults = Parse({});
+  ASSERT_TRUE(defaults.options);
+  EXPECT_EQ(defaults.options->welcomeSender, "OrlanServer");
+  EXPECT_EQ(defaults.options->welcomeText, "Welcome to Orlan RP Server");
+
+  const CommandLine worded =
+      Parse({"--welcome-sender", "Gard\u00e9", "--welcome-text", "Bienvenue, \u00e9tranger"});
+  ASSERT_TRUE(worded.options) << worded.message.toStdString();
+  EXPECT_EQ(worded.options->welcomeSender, QByteArray("Gard\xe9"));
+  EXPECT_EQ(worded.options->welcomeText, QByteArray("Bienvenue, \xe9tranger"));
+
+  for (const QStringList& arguments :
+       {QStringList{"--welcome-sender", "a\nb"}, QStringList{"--welcome-text", "\u20ac"},
+        QStringList{"--welcome-sender", QString(65, 'x')},
+        QStringList{"--welcome-text", QString(1025, 'x')}}) {
+    const CommandLine parsed = Parse(arguments);
+    EXPECT_FALSE(parsed.options) << arguments.join(' ').toStdString();
+    EXPECT_EQ(parsed.exitStatus, 2);
+  }
+}
+
+// A list in the file is what repeating the option is on the command line;
+// the command line's list replaces the file's.
+TEST_F(ConfigFileTest, RangeListsComeFromTheFileUnlessTheCommandLineGivesOne) {
+  const QString path = Write(
+      "allow = 10.0.0.0/8, 192.0.2.0/24\n"
+      "deny = 10.9.9.9\n"
+      "autoban = off\n"
+      "require-character = yes\n");
+  const CommandLine fromFile = Parse({"--config", path});
+  ASSERT_TRUE(fromFile.options) << fromFile.message.toStdString();
+  EXPECT_EQ(fromFile.options->admission.allow.size(), 2u);
+  EXPECT_EQ(fromFile.options->admission.deny.size(), 1u);
+  EXPECT_FALSE(fromFile.options->admission.autoban);
+  EXPECT_TRUE(fromFile.options->requireCharacter);
+
+  const CommandLine overridden = Parse({"--allow", "127.0.0.1", "--config", path});
+  ASSERT_TRUE(overridden.options) << overridden.message.toStdString();
+  ASSERT_EQ(overridden.options->admission.allow.size(), 1u);
+  EXPECT_EQ(overridden.options->admission.allow[0].ToString(), "127.0.0.1/32");
+}
+
 TEST_F(ConfigFileTest, KeysLeftOutKeepTheirDefaults) {
   const CommandLine parsed = Parse({"--config", Write("; everything commented out\n;port = 1\n")});
   ASSERT_TRUE(parsed.options) << parsed.message.toStdString();
   EXPECT_EQ(parsed.options->port, 10217);
-  EXPECT_EQ(parsed.options->handshakeTimeout, std::chrono::seconds(30));
+  EXPECT_EQ(parsed.options->handshakeTimeout, std::chrono::seconds(10));
   EXPECT_FALSE(parsed.options->headless);
+}
+
+// The shipped example, every key uncommented, is the defaults written out.
+TEST_F(ConfigFileTest, ShippedExampleUncommentedGivesTheDefaults) {
+  QFile example(QUORVANE_SOURCE_DIR "/packaging/quorvane.conf");
+  ASSERT_TRUE(example.open(QIODevice::ReadOnly | QIODevice::Text));
+  QByteArray uncommented;
+  int keys = 0;
+  for (QByteArray line : example.readAll().split('\n')) {
+    if (QRegularExpression("^;[a-z-]+ =").match(QString::fromUtf8(line)).hasMatch()) {
+      line.remove(0, 1);
+      ++keys;
+    }
+    uncommented += line + '\n';
+  }
+  EXPECT_GT(keys, 0);
+  const CommandLine parsed = Parse({"--config", Write(uncommented)});
+  ASSERT_TRUE(parsed.options) << parsed.message.toStdString();
+  ServerOptions defaults = *Parse({}).options;
+  defaults.config = parsed.options->config;
+  EXPECT_TRUE(*parsed.options == defaults);
 }
 
 TEST_F(ConfigFileTest, ErrorsNameTheFileTheLineAndTheKey) {

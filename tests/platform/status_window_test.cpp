@@ -235,16 +235,21 @@ TEST_F(StatusWindowTest, DiagnosticsShowAtTheRefreshAndKeepTheLastTenThousandLin
   EXPECT_EQ(pane.document()->firstBlock().text(), "line 51");
 }
 
-TEST(DiagnosticsTapTest, TapGetsEveryReportLineWhileItLives) {
+TEST(DiagnosticsTapTest, TapGetsEveryReportLineAsWrittenOnStderrWhileItLives) {
   std::vector<std::string> lines;
+  ::testing::internal::CaptureStderr();
   {
     const DiagnosticsTap tap([&](std::string_view line) { lines.emplace_back(line); });
-    ReportOnStderr("closing the connection from 127.0.0.1:1: no handshake within 30 s");
+    ReportOnStderr({Severity::kWarning, "slot 1 127.0.0.1:1", "closed: no handshake within 10 s"});
   }
-  ReportOnStderr("after the tap");
-  EXPECT_EQ(lines,
-            std::vector<std::string>{
-                "quorvane: closing the connection from 127.0.0.1:1: no handshake within 30 s"});
+  ReportOnStderr({Severity::kInfo, "", "after the tap"});
+  const std::string written = ::testing::internal::GetCapturedStderr();
+
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].ends_with(" W slot 1 127.0.0.1:1: closed: no handshake within 10 s"))
+      << lines[0];
+  EXPECT_TRUE(written.starts_with(lines[0] + "\n")) << written;
+  EXPECT_NE(written.find(" I after the tap\n"), std::string::npos) << written;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "report_log.h"
 #include "scratch_folder.h"
 
 namespace quorvane {
@@ -107,11 +108,10 @@ TEST_F(FindDataFileTest, FindsNothingInAMissingFolder) {
 class ReadDataFileTest : public FindDataFileTest {
  protected:
   std::optional<Bytes> Read(std::string_view name, std::size_t limit) {
-    return ReadDataFile(Folder(), name, limit, "test file",
-                        [this](std::string_view report) { reports.emplace_back(report); });
+    return ReadDataFile(Folder(), name, limit, "test file", reports.Sink());
   }
 
-  std::vector<std::string> reports;
+  testing::ReportLog reports;
 };
 
 TEST_F(ReadDataFileTest, ReadsUpToTheLimitFromTheFileTheLookupFinds) {
@@ -121,7 +121,7 @@ TEST_F(ReadDataFileTest, ReadsUpToTheLimitFromTheFileTheLookupFinds) {
   EXPECT_EQ(Read("Ann ", 8), (Bytes{0x01, 0x02, 0x03, 0x04, 0x05}));
   scratch.Write("characters/Empty", {});
   EXPECT_EQ(Read("Empty", 8), Bytes{});
-  EXPECT_TRUE(reports.empty());
+  EXPECT_TRUE(reports.lines.empty());
 }
 
 TEST_F(ReadDataFileTest, MissingFileIsNothingWithoutAReport) {
@@ -129,7 +129,7 @@ TEST_F(ReadDataFileTest, MissingFileIsNothingWithoutAReport) {
   for (const char* name : {"Nobody", "", "../outside"}) {
     EXPECT_EQ(Read(name, 8), std::nullopt) << '"' << name << '"';
   }
-  EXPECT_TRUE(reports.empty());
+  EXPECT_TRUE(reports.lines.empty());
 }
 
 TEST_F(ReadDataFileTest, UnreadableFileIsNothingAndReportedWithItsQuotedPathAndReason) {
@@ -137,8 +137,9 @@ TEST_F(ReadDataFileTest, UnreadableFileIsNothingAndReportedWithItsQuotedPathAndR
   std::filesystem::create_directories(Folder());
   std::filesystem::create_symlink("/proc/self/mem", Folder() / "Locked");
   EXPECT_EQ(Read("locked", 8), std::nullopt);
-  EXPECT_EQ(reports, std::vector<std::string>{"cannot read test file \"" + Folder().string() +
-                                              "/Locked\": Input/output error"});
+  EXPECT_EQ(reports.lines,
+            std::vector<std::string>{"W cannot read test file \"" + Folder().string() +
+                                     "/Locked\": Input/output error"});
 }
 
 TEST(CharacterFileNameTest, TakesBytesTwoToSeventeenWithoutTheirZeroBytes) {

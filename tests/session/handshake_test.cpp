@@ -4,12 +4,16 @@
 
 #include <cstring>
 
+#include "data_folder.h"
 #include "opcodes.h"
+#include "sample_files.h"
 #include "session_harness.h"
 
 namespace quorvane {
 namespace {
 
+using testing::CharacterFile;
+using testing::DataFolder;
 using ::testing::ElementsAre;
 using testing::FakeSocket;
 using testing::Join;
@@ -207,15 +211,18 @@ TEST(HandshakeTest, HelloInPhaseTwoIsTakenForASealedPacket) {
   EXPECT_EQ(h.session.Cipher().clientSeed, clientSeed);
 }
 
-TEST(HandshakeTest, NewConnectionOnTheSlotNeedsItsOwnHandshakeAndKeepsThePlayerData) {
-  SessionHarness h;
+TEST(HandshakeTest, NewConnectionOnTheSlotNeedsItsOwnHandshakeAndStartsAfresh) {
+  DataFolder data;
+  data.WriteCharacter("Ann", CharacterFile({.level = 7, .posX = 5, .posY = 9}));
+  SessionHarness h(data.root());
   ASSERT_TRUE(h.Connect());
   Bytes block(46, 0x00);
   block[1] = 'A';
+  block[2] = 'n';
+  block[3] = 'n';
   h.Send(200, block);
   h.Received();
-  const NameField name = h.session.Char();
-  const CharacterRecord record = h.session.Character();
+  ASSERT_EQ(h.session.PlayerX(), 5);
 
   // The first client leaves half a packet behind; it must not reach the next.
   const Bytes ping = h.client.Seal(kPing, {});
@@ -225,13 +232,23 @@ TEST(HandshakeTest, NewConnectionOnTheSlotNeedsItsOwnHandshakeAndKeepsThePlayerD
   h.session.Closer();
   h.session.Accept(2);
   EXPECT_EQ(h.session.Phase(), kPhaseAwaitingHello);
+  EXPECT_EQ(h.session.Char(), NameField{});
+  EXPECT_EQ(h.session.Character(), CharacterRecord{});
   h.socket.Deliver(next.Hello());
   ASSERT_TRUE(next.TakeReply(h.socket.TakeSent()));
-  EXPECT_EQ(h.session.Char(), name);
-  EXPECT_EQ(h.session.Character(), record);
 
   h.socket.Deliver(next.Seal(kPing, Bytes{0x01}));
   EXPECT_THAT(next.Open(h.socket.TakeSent()), ElementsAre(testing::Packet{kPong, {0x00}}));
+  // Before its own login the newcomer speaks under no name, and a login
+  // without a file serves the zero record, not the earlier client's.
+  h.socket.Deliver(next.Seal(302, Bytes{0x01, 'h', 'i'}));
+  EXPECT_THAT(next.Open(h.socket.TakeSent()),
+              ElementsAre(testing::Packet{303, {0x00, 0x01, 0x0A, 'h', 'i'}}));
+  block[1] = 'Z';
+  h.socket.Deliver(next.Seal(200, block));
+  const std::vector<testing::Packet> login = next.Open(h.socket.TakeSent());
+  ASSERT_GE(login.size(), 3u);
+  EXPECT_EQ(login[2].payload, (Bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02}));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "opcodes.h"
+#include "report_log.h"
 #include "session_harness.h"
 
 namespace quorvane {
@@ -125,38 +126,55 @@ TEST_F(ReceiveLoopTest, OpcodeZeroPacketIsConsumedNotKeptAsUnfinished) {
   EXPECT_THAT(h.relayed, ElementsAre(Relayed({'n', 'e', 'x', 't'})));
 }
 
-// A handler failure of each kind abandons the rest of its arrival and is
-// reported; the session stays connected and open, and the process goes on.
-TEST(ReceiveLoopFailureTest, HandlerFailureAbandonsTheRestOfTheArrival) {
+// A handler failure of each kind loses only its own packet and is reported:
+// the packets after it in the arrival are handled, the session stays
+// connected and open, and the process goes on.
+TEST(ReceiveLoopFailureTest, HandlerFailureSkipsOnlyItsOwnPacket) {
   struct Case {
     std::function<void()> fail;
     std::string report;
   };
-  const std::string dropped = "packet handler failed, rest of the arrival dropped";
+  const std::string skipped = "W handler of opcode 202 failed, its packet skipped";
   const Case cases[] = {
-      {[] { throw HandlerFailure("cannot go on"); }, dropped + ": cannot go on"},
-      {[] { throw std::bad_alloc(); }, dropped + ": std::bad_alloc"},
-      {[] { throw std::out_of_range("out of range"); }, dropped + ": out of range"},
-      {[] { throw 42; }, dropped},
+      {[] { throw HandlerFailure("cannot go on"); }, skipped + ": cannot go on"},
+      {[] { throw std::bad_alloc(); }, skipped + ": std::bad_alloc"},
+      {[] { throw std::out_of_range("out of range"); }, skipped + ": out of range"},
+      {[] { throw 42; }, skipped},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.report);
     SessionHarness h;
-    std::vector<std::string> reports;
-    h.session.SetDiagnostics([&](std::string_view report) { reports.emplace_back(report); });
+    testing::ReportLog log;
+    h.session.SetDiagnostics(log.Sink());
     ASSERT_TRUE(h.Connect());
-    int calls = 0;
-    h.session.SetAllSendHandler([&](std::int16_t, ByteView) {
-      ++calls;
-      c.fail();
+    std::vector<Bytes> relayed;
+    h.session.SetAllSendHandler([&](std::int16_t, ByteView data) {
+      relayed.emplace_back(data.begin(), data.end());
+      if (relayed.size() == 1) c.fail();
     });
-    h.socket.Deliver(Join({h.client.Seal(kMove, {'1'}), h.client.Seal(124, {})}));
-    EXPECT_EQ(calls, 1);
-    EXPECT_TRUE(h.socket.NothingSent()) << "the ping after the failure was answered";
+    h.socket.Deliver(
+        Join({h.client.Seal(kMove, {'1'}), h.client.Seal(124, {}), h.client.Seal(kMove, {'2'})}));
+    EXPECT_EQ(relayed.size(), 2u) << "the move after the failure was not handled";
+    EXPECT_THAT(h.Received(), ElementsAre(Packet{125, {0x00}}));
     EXPECT_EQ(h.session.Phase(), kPhaseOpen);
     EXPECT_EQ(h.session.Stat(), SocketControl::kConnected);
-    EXPECT_EQ(reports, std::vector<std::string>{c.report});
+    EXPECT_EQ(log.lines, std::vector<std::string>{c.report});
   }
+}
+
+// A chat line whose echo cannot be sealed fails its handler. The ping behind
+// it in the same arrival is answered, and both ends stay in sequence for
+// every packet after.
+TEST(ReceiveLoopFailureTest, TooLongChatEchoLeavesTheSessionInSequence) {
+  SessionHarness h;
+  ASSERT_TRUE(h.Connect());
+  h.socket.Deliver(Join({h.client.Seal(opcode::kSay, Bytes(65535, 'x')), h.client.Seal(124, {})}));
+  EXPECT_THAT(h.Received(), ElementsAre(Packet{125, {0x00}}));
+  EXPECT_THAT(h.relayed, IsEmpty());
+
+  h.socket.Deliver(Join({h.client.Seal(opcode::kSay, {0x01, 'h', 'i'}), h.client.Seal(124, {})}));
+  EXPECT_THAT(h.Received(), ElementsAre(Packet{opcode::kChatLine, {0x00, 0x01, 0x0A, 'h', 'i'}},
+                                        Packet{125, {0x00}}));
 }
 
 }  // namespace

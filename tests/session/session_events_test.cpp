@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "data_folder.h"
+#include "report_log.h"
 #include "session_harness.h"
 
 namespace quorvane {
 namespace {
 
 using testing::DataFolder;
+using testing::ReportLog;
 using testing::SessionHarness;
 
 constexpr std::int16_t kLogin = 200;
@@ -94,8 +96,9 @@ TEST_F(SessionEventsTest, CloserOnALiveConnectionIsHeardAsClosedByUs) {
 }
 
 TEST_F(SessionEventsTest, UnreadableDataFilesAreReportedAndTheLoginGoesOn) {
-  std::vector<std::string> reports;
-  h.session.SetDiagnostics([&](std::string_view report) { reports.emplace_back(report); });
+  ReportLog log;
+  h.session.SetDiagnostics(log.Sink());
+  const std::vector<std::string>& reports = log.lines;
   // Regular files whose first read fails (EIO) for every user, root included.
   std::filesystem::create_symlink("/proc/self/mem", data.root() / "characters" / "Locked");
   std::filesystem::create_symlink("/proc/self/mem", data.root() / "items" / "Locked");
@@ -105,9 +108,10 @@ TEST_F(SessionEventsTest, UnreadableDataFilesAreReportedAndTheLoginGoesOn) {
   ASSERT_EQ(reports.size(), 2u);
   const std::string folder = data.root().string();
   EXPECT_EQ(
-      reports[0].rfind("cannot read character file \"" + folder + "/characters/Locked\": ", 0), 0u)
+      reports[0].rfind("W cannot read character file \"" + folder + "/characters/Locked\": ", 0),
+      0u)
       << reports[0];
-  EXPECT_EQ(reports[1].rfind("cannot read item file \"" + folder + "/items/Locked\": ", 0), 0u)
+  EXPECT_EQ(reports[1].rfind("W cannot read item file \"" + folder + "/items/Locked\": ", 0), 0u)
       << reports[1];
   EXPECT_EQ(h.Received().back().opcode, kChatLine);
 }

@@ -35,8 +35,7 @@ class FakeSocket : public SocketControl {
     inbound_.clear();
   }
   void SendData(ByteView bytes) override { writes_.emplace_back(bytes.begin(), bytes.end()); }
-  // Every write reaches the peer at once.
-  std::size_t PendingBytes() const override { return 0; }
+  std::size_t PendingBytes() const override { return pendingBytes; }
   void SetDataArrivalHandler(std::function<void()> handler) override {
     arrival_ = std::move(handler);
   }
@@ -65,6 +64,9 @@ class FakeSocket : public SocketControl {
 
   std::int16_t state = kClosed;
   std::string peer = "127.0.0.1:40000";
+  // What waits to be sent, as the test pretends: 0, every write reaches the
+  // peer at once.
+  std::size_t pendingBytes = 0;
   std::vector<std::int32_t> accepted;
   int closes = 0;
   int resets = 0;

@@ -30,6 +30,7 @@ class FakeTextBox : public TextBox {
   int length_ = 0;
 };
 
+// Every request comes from `peer`, whatever its id.
 class FakeListener : public Listener {
  public:
   void Bind(std::uint16_t port) override {
@@ -37,10 +38,14 @@ class FakeListener : public Listener {
     boundPort = port;
   }
   void Listen() override { listening = true; }
+  PeerEndpoint PendingPeer(std::int32_t) const override { return peer; }
+  void Refuse(std::int32_t requestID) override { refused.push_back(requestID); }
 
   bool failBind = false;
   std::uint16_t boundPort = 0;
   bool listening = false;
+  PeerEndpoint peer{"127.0.0.1", 40000};
+  std::vector<std::int32_t> refused;
 };
 
 }  // namespace quorvane::testing

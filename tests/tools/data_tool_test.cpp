@@ -1,6 +1,7 @@
 // quorvane-data: the files it writes, as the server reads them, and what it
 // shows of them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QStringList>
 #include <filesystem>
@@ -204,6 +205,40 @@ TEST_F(DataToolTest, ShowTakesTheKindFromTypeOrFolder) {
   EXPECT_NE(character.out.find("# 8 bytes: the missing 85 read as zero\n"), std::string::npos);
 
   EXPECT_EQ(Tool({"show", Path("characters/Nobody")}).status, 1);
+}
+
+// Whatever the path names, show ends with a message and status 1, never an
+// abort or a wait.
+TEST_F(DataToolTest, ShowRefusesWhatIsNotACharacterOrItemFile) {
+  std::filesystem::create_directory(data.root() / "items" / "Folder");
+  ASSERT_EQ(::mkfifo((data.root() / "items" / "Pipe").c_str(), 0600), 0);
+  data.WriteItems("Huge", Bytes(2 << 20, 0));
+  struct Case {
+    std::string file;
+    std::string message;
+  };
+  const std::vector<Case> cases{
+      {"items/Folder", "is a folder, not a file"},
+      {"items/Pipe", "is not a regular file"},
+      {"items/Huge", "is too large for a character or item file (2097152 bytes)"},
+      {"items/Missing", "cannot open"},
+  };
+  for (const Case& c : cases) {
+    const Run run = Tool({"show", Path(c.file)});
+    EXPECT_EQ(run.status, 1) << c.file;
+    EXPECT_TRUE(run.err.starts_with("quorvane-data: ")) << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_TRUE(run.err.ends_with("\n")) << run.err;
+  }
+}
+
+TEST_F(DataToolTest, VersionIsTheProjectsOnStandardOutput) {
+  for (const char* option : {"--version", "-v"}) {
+    const Run run = Tool({option});
+    EXPECT_EQ(run.status, 0) << option;
+    EXPECT_EQ(run.out, "quorvane-data " QUORVANE_VERSION "\n") << option;
+    EXPECT_EQ(run.err, "") << option;
+  }
 }
 
 }  // namespace

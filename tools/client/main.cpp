@@ -33,11 +33,17 @@ constexpr char kCommandHelp[] =
     "\nCommands, one per line on standard input:\n"
     "  login NAME          log in with a character name (up to 16 bytes)\n"
     "  say [TYPE] TEXT     chat line (302); TYPE is a number 0-255, default 1\n"
-    "  move HEX            movement packet (202) with the payload in hex\n"
+    "  move HEX            movement packet (202) with the payload in hex; the other\n"
+    "                      player receives it as 203 after your 46-byte name block\n"
     "  ping                ping (124)\n"
     "  raw OPCODE HEX      any packet: decimal opcode, payload in hex (may be empty)\n"
     "  quit                close the connection and end\n"
-    "The client ends when its input ends, after a short wait for replies.\n"
+    "\nThe server passes a move on unread. The server's own characters move with 8\n"
+    "bytes, and a 203 of that length is printed in their layout: X and Y where the\n"
+    "step starts (2 bytes each, low byte first), three flag bytes, then the new\n"
+    "facing, 1 to 9 as on a numeric keypad: 8 north (smaller Y), 2 south, 4 west,\n"
+    "6 east. A step east from 42,57:  move 2a 00 39 00 00 00 00 06\n"
+    "\nThe client ends when its input ends, after a short wait for replies.\n"
     "Received packets go to standard output; progress and errors to standard error.\n";
 
 void Print(const std::string& line) {
@@ -180,6 +186,7 @@ int main(int argc, char* argv[]) {
               "commands read from standard input.") +
       kCommandHelp);
   parser.addHelpOption();
+  parser.addVersionOption();
   const QCommandLineOption hostOption("host", "Server host name or address (default 127.0.0.1).",
                                       "host", "127.0.0.1");
   const QCommandLineOption portOption("port", "Server TCP port (default 10217).", "port", "10217");

@@ -1,8 +1,12 @@
 #include "data_command.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -30,7 +34,8 @@ constexpr char kUsage[] =
     "  new-character FILE   write a character file from --level, --class, --posx, ...\n"
     "  new-items FILE       write an item file from --item options\n"
     "\n"
-    "Run quorvane-data COMMAND --help for the options of a command.\n";
+    "Run quorvane-data COMMAND --help for the options of a command,\n"
+    "quorvane-data --version for the version.\n";
 
 class UsageError : public std::runtime_error {
  public:
@@ -74,11 +79,39 @@ std::int64_t ParseInteger(const QString& text, std::int64_t min, std::int64_t ma
   return value;
 }
 
+// Far beyond any character or item file; the bound keeps a mistaken path to a
+// huge file from being read whole.
+constexpr off_t kLargestDataFile = 1 << 20;
+
+// Opened without blocking, so a FIFO or device named by mistake is refused
+// instead of waited on.
 Bytes ReadFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw FileError("cannot open " + path.string() + ": " + std::strerror(errno));
-  Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) throw FileError("cannot read " + path.string());
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw FileError("cannot open " + path.string() + ": " + std::strerror(errno));
+  const struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) {
+    throw FileError("cannot read " + path.string() + ": " + std::strerror(errno));
+  }
+  if (S_ISDIR(status.st_mode)) throw FileError(path.string() + " is a folder, not a file");
+  if (!S_ISREG(status.st_mode)) throw FileError(path.string() + " is not a regular file");
+  if (status.st_size > kLargestDataFile) {
+    throw FileError(path.string() + " is too large for a character or item file (" +
+                    std::to_string(status.st_size) + " bytes)");
+  }
+  Bytes bytes(static_cast<std::size_t>(status.st_size));
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw FileError("cannot read " + path.string() + ": " + std::strerror(errno));
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  bytes.resize(filled);
   return bytes;
 }
 
@@ -252,11 +285,18 @@ int RunDataCommand(const QStringList& arguments, std::ostream& out, std::ostream
       out << kUsage;
       return kDone;
     }
+    if (command == "-v" || command == "--version") {
+      out << "quorvane-data " QUORVANE_VERSION "\n";
+      return kDone;
+    }
     throw UsageError("unknown command \"" + Text(command) + "\"");
   } catch (const UsageError& error) {
     err << "quorvane-data: " << error.what() << "\n\n" << kUsage;
     return kUsageError;
   } catch (const FileError& error) {
+    err << "quorvane-data: " << error.what() << "\n";
+    return kFileError;
+  } catch (const std::exception& error) {
     err << "quorvane-data: " << error.what() << "\n";
     return kFileError;
   }

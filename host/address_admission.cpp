@@ -1,0 +1,84 @@
+#include "address_admission.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quorvane {
+namespace {
+
+bool InAny(const std::vector<AddressRange>& ranges, const IpAddress& address) {
+  return std::any_of(ranges.begin(), ranges.end(),
+                     [&](const AddressRange& range) { return range.Contains(address); });
+}
+
+}  // namespace
+
+AddressAdmission::AddressAdmission(AdmissionSettings settings) : settings_(std::move(settings)) {}
+
+AddressAdmission::Verdict AddressAdmission::Request(const IpAddress& address, TimePoint now,
+                                                    std::size_t slotsHeld) {
+  if (InAny(settings_.deny, address)) return {RefusalReason::kDenied, {}};
+  if (!settings_.allow.empty() && !InAny(settings_.allow, address)) {
+    return {RefusalReason::kNotAllowed, {}};
+  }
+  if (const auto found = records_.find(address);
+      found != records_.end() && found->second.bannedUntil > now) {
+    return {RefusalReason::kBanned, {}};
+  }
+  if (const auto& autoban = settings_.autoban) {
+    Record& record = RecordOf(address, now);
+    std::erase_if(record.recent, [&](TimePoint at) { return at <= now - autoban->window; });
+    record.recent.push_back(now);
+    if (record.recent.size() > static_cast<std::size_t>(autoban->connections)) {
+      record.recent.clear();
+      record.bannedUntil = now + autoban->duration;
+      return {RefusalReason::kBanned, Ban{BanReason::kConnectionRate, autoban->duration}};
+    }
+  }
+  if (settings_.maxPerAddress != 0 && slotsHeld >= settings_.maxPerAddress) {
+    return {RefusalReason::kPerAddressLimit, {}};
+  }
+  return {};
+}
+
+std::optional<Ban> AddressAdmission::Penalize(const IpAddress& address, TimePoint now) {
+  const auto penalty = settings_.timeoutPenalty;
+  if (penalty <= std::chrono::milliseconds::zero()) return std::nullopt;
+  Record& record = RecordOf(address, now);
+  if (record.bannedUntil >= now + penalty) return std::nullopt;
+  record.bannedUntil = now + penalty;
+  return Ban{BanReason::kTimeoutPenalty, penalty};
+}
+
+bool AddressAdmission::Live(const Record& record, TimePoint now) const {
+  if (record.bannedUntil > now) return true;
+  return settings_.autoban && !record.recent.empty() &&
+         record.recent.back() > now - settings_.autoban->window;
+}
+
+AddressAdmission::Record& AddressAdmission::RecordOf(const IpAddress& address, TimePoint now) {
+  if (const auto found = records_.find(address); found != records_.end()) return found->second;
+  if (records_.size() >= kMaxTracked) MakeRoom(now);
+  return records_[address];
+}
+
+// First whatever no longer matters; when every record still does, the
+// sixteenth whose last request or ban end lies furthest back, so that a flood
+// of new addresses pays for the search once per many of them.
+void AddressAdmission::MakeRoom(TimePoint now) {
+  std::erase_if(records_, [&](const auto& entry) { return !Live(entry.second, now); });
+  if (records_.size() < kMaxTracked) return;
+  std::vector<std::pair<TimePoint, IpAddress>> byAge;
+  byAge.reserve(records_.size());
+  for (const auto& [address, record] : records_) {
+    const TimePoint latest = record.recent.empty()
+                                 ? record.bannedUntil
+                                 : std::max(record.recent.back(), record.bannedUntil);
+    byAge.emplace_back(latest, address);
+  }
+  const auto cut = byAge.begin() + static_cast<std::ptrdiff_t>(byAge.size() / 16);
+  std::nth_element(byAge.begin(), cut, byAge.end());
+  for (auto oldest = byAge.begin(); oldest != cut; ++oldest) records_.erase(oldest->second);
+}
+
+}  // namespace quorvane
