@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "http_endpoint.h"
 #include "kelvane.hpp"
 #include "non_blocking_output.h"
 #include "plain_text_log_box.h"
@@ -17,6 +18,7 @@
 #include "server_options.h"
 #include "server_window.h"
 #include "service_manager.h"
+#include "stderr_report.h"
 #include "stdout_log_box.h"
 
 namespace {
@@ -119,11 +121,13 @@ int main(int argc, char* argv[]) {
 
   std::unique_ptr<quorvane::ServerWindow> window;
   std::unique_ptr<quorvane::TextBox> log;
+  std::optional<quorvane::DiagnosticsTap> diagnostics;
   if (headless) {
     log = std::make_unique<quorvane::StdoutLogBox>();
   } else {
     window = std::make_unique<quorvane::ServerWindow>();
     log = std::make_unique<quorvane::PlainTextLogBox>(window->Text1());
+    diagnostics.emplace([&window](std::string_view line) { window->Diagnostics().Append(line); });
   }
 
   quorvane::Server server(options, library->api(), *log);
@@ -132,6 +136,18 @@ int main(int argc, char* argv[]) {
   } catch (const std::runtime_error& error) {
     Tell(QString::fromStdString(error.what()));
     return 1;
+  }
+  std::unique_ptr<quorvane::HttpEndpoint> http;
+  if (options.http) {
+    http = std::make_unique<quorvane::HttpEndpoint>(quorvane::HttpEndpoint::Sources{
+        [&server] { return server.Snapshot(); }, [&server] { return server.Listening(); }});
+    try {
+      http->Listen(options.http->address, options.http->port);
+    } catch (const std::runtime_error& error) {
+      Tell(QString::fromStdString(error.what()));
+      return 1;
+    }
+    PrintTo(stderr, "metrics on " + http->Endpoint() + "\n");
   }
   const quorvane::ProcessSignals processSignals({
       .terminate =
@@ -143,6 +159,9 @@ int main(int argc, char* argv[]) {
   });
   WriteToStderr("listening on " + server.Endpoint() + "\n");
   quorvane::NotifyReady(server.Endpoint());
-  if (window) window->show();
+  if (window) {
+    window->Watch([&server] { return server.Snapshot(); }, server.Endpoint());
+    window->show();
+  }
   return app->exec();
 }

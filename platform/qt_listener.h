@@ -36,6 +36,7 @@ class QtListener final : public Listener {
 
   // "ADDR:PORT" of the listening socket (IPv6 addresses in brackets).
   QString Endpoint() const;
+  bool Listening() const { return server_.isListening(); }
 
  private:
   void AcceptPending();

@@ -45,6 +45,7 @@ Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox
       data_(OpenDataFolder(DataDirOf(options))),
       form_(ControlsFor(log, std::make_index_sequence<kSlotCount>()), cipher, generator_,
             SettingsFrom(options)) {
+  form_.AddObserver(status_);
   listener_.SetConnectionRequestHandler(
       [this](std::int32_t requestID) { form_.Winsock1_ConnectionRequest(requestID); });
 }

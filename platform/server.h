@@ -17,6 +17,7 @@
 #include "qt_listener.h"
 #include "qt_socket_control.h"
 #include "server_options.h"
+#include "server_status.h"
 #include "text_box.h"
 
 namespace quorvane {
@@ -39,6 +40,9 @@ class Server {
 
   // "ADDR:PORT" being listened on.
   QString Endpoint() const { return listener_.Endpoint(); }
+  bool Listening() const { return listener_.Listening(); }
+  // What the operator sees: slots, NPCs, counters.
+  ServerSnapshot Snapshot() const { return status_.Snapshot(); }
 
  private:
   using Sockets = std::array<std::unique_ptr<QtSocketControl>, kSlotCount>;
@@ -53,6 +57,8 @@ class Server {
   Generator generator_;
   std::unique_ptr<DataFolder> data_;
   Form1 form_;
+  FormStatusSource statusSource_{form_};
+  ServerStatus status_{statusSource_, clock_};
 };
 
 }  // namespace quorvane

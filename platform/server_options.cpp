@@ -265,6 +265,26 @@ const std::vector<Setting>& Settings() {
          options.library = value;
          return {};
        }},
+      {"http", "address:port",
+       "Serve /metrics (Prometheus), /health and /status over HTTP on this address and port, "
+       "e.g. 127.0.0.1:9100 or [::1]:9100; port 0 picks a free one. Bind it to 127.0.0.1 or an "
+       "address only monitoring reaches: it has no access control (default off).",
+       "",
+       [](const QString& value, ServerOptions& options) -> QString {
+         if (value.isEmpty()) return {};
+         const qsizetype colon = value.lastIndexOf(':');
+         QString address = value.left(colon);
+         if (address.startsWith('[') && address.endsWith(']')) address = address.mid(1).chopped(1);
+         bool valid = false;
+         const uint port = value.mid(colon + 1).toUInt(&valid);
+         HttpAddress http;
+         if (colon < 0 || !valid || port > 65535 || !http.address.setAddress(address)) {
+           return "needs an address and a port, e.g. 127.0.0.1:9100, not " + value;
+         }
+         http.port = static_cast<std::uint16_t>(port);
+         options.http = http;
+         return {};
+       }},
       {"headless", "",
        "Run without a window and write each log line to standard output. Chosen by itself when "
        "there is no display.",

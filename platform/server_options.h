@@ -19,6 +19,14 @@ namespace quorvane {
 
 inline constexpr char kLibraryFileName[] = "libkelvane.so.1";
 
+// Where the HTTP endpoint listens.
+struct HttpAddress {
+  QHostAddress address;
+  std::uint16_t port = 0;
+
+  bool operator==(const HttpAddress&) const = default;
+};
+
 struct ServerOptions {
   QString config;  // the configuration file read, empty when none
   QHostAddress listen{QHostAddress::Any};
@@ -38,6 +46,8 @@ struct ServerOptions {
   int loginRate = 4;
   QString library;  // empty: beside the executable, then the loader's search path
   bool headless = false;
+  // Serve /metrics, /health and /status here; none by default.
+  std::optional<HttpAddress> http;
   // The login's closing chat line, as Latin-1 bytes.
   QByteArray welcomeSender = "OrlanServer";
   QByteArray welcomeText = "Welcome to Orlan RP Server";

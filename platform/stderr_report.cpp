@@ -1,13 +1,21 @@
 #include "stderr_report.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <string>
 #include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "non_blocking_output.h"
 
 namespace quorvane {
 namespace {
+
+std::vector<DiagnosticsTap*>& Taps() {
+  static std::vector<DiagnosticsTap*> taps;
+  return taps;
+}
 
 void AppendEscaped(std::string& line, std::string_view text) {
   for (const char c : text) {
@@ -51,12 +59,32 @@ std::string FormatDiagnostic(std::chrono::system_clock::time_point when,
 }
 
 void ReportOnStderr(const Diagnostic& diagnostic) noexcept {
+  std::string line;
   try {
-    const std::string line = FormatDiagnostic(std::chrono::system_clock::now(), diagnostic) + "\n";
-    StandardError().Write(line);
+    line = FormatDiagnostic(std::chrono::system_clock::now(), diagnostic) + "\n";
   } catch (...) {
     // Out of memory for one line: the report is lost, the server goes on.
+    return;
   }
+  // Through the queue that never blocks; it writes lines whole.
+  StandardError().Write(line);
+  const std::string_view written(line.data(), line.size() - 1);
+  for (DiagnosticsTap* tap : Taps()) {
+    try {
+      tap->receive_(written);
+    } catch (...) {
+      // That tap loses the line; standard error has it.
+    }
+  }
+}
+
+DiagnosticsTap::DiagnosticsTap(std::function<void(std::string_view line)> receive)
+    : receive_(std::move(receive)) {
+  Taps().push_back(this);
+}
+
+DiagnosticsTap::~DiagnosticsTap() {
+  std::erase(Taps(), this);
 }
 
 }  // namespace quorvane

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "diagnostics.h"
 
@@ -17,5 +19,20 @@ std::string FormatDiagnostic(std::chrono::system_clock::time_point when,
                              const Diagnostic& diagnostic);
 
 void ReportOnStderr(const Diagnostic& diagnostic) noexcept;
+
+// While it lives, `receive` also gets every line ReportOnStderr writes, as
+// written and without its line break (the window's diagnostics pane). Made,
+// called and ended on the event thread.
+class DiagnosticsTap {
+ public:
+  explicit DiagnosticsTap(std::function<void(std::string_view line)> receive);
+  DiagnosticsTap(const DiagnosticsTap&) = delete;
+  DiagnosticsTap& operator=(const DiagnosticsTap&) = delete;
+  ~DiagnosticsTap();
+
+ private:
+  friend void ReportOnStderr(const Diagnostic& diagnostic) noexcept;
+  std::function<void(std::string_view line)> receive_;
+};
 
 }  // namespace quorvane

@@ -7,13 +7,17 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev libsystemd-dev
+  # HttpServer's CMake package needs WebSockets' without the package saying so.
+  qt6-httpserver-dev qt6-websockets-dev
 )
 # What the tests, benchmarks and fuzzers need on top, and the tools the
-# package tests use: man pages, .deb files and their checks, unit checks.
+# package tests use: man pages, .deb files and their checks, unit checks; and
+# promtool, from prometheus, which checks the metrics the server exports.
 TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   scdoc dpkg-dev file lintian systemd procps
+  prometheus
 )
 
 # ensure_packages [more packages...]: PACKAGES and the ones given.

@@ -163,6 +163,7 @@ const unsigned char* ServerSocket::ReceivedFrom(std::size_t start) {
 
 void ServerSocket::Handshake() {
   const auto hello = kelvane::adopt(cipher_.decode(ReceivedFrom(kLengthSlot)));
+  const std::size_t helloWireSize = received_.size() - kLengthSlot;
   received_.resize(kLengthSlot);
   const ByteView helloBytes = kelvane::view(hello);
   if (helloBytes.size() != kHelloSize ||
@@ -181,6 +182,8 @@ void ServerSocket::Handshake() {
   std::copy_n(kelvane::view(shuffled).begin(), reply.end() - afterPrefix, afterPrefix);
   const auto escaped = kelvane::adopt(cipher_.encode(argument_.fill(reply)));
   socket_.SendData(kelvane::view(escaped));
+  traffic_.handshakeReceived += {1, helloWireSize};
+  traffic_.handshakeSent += {1, kelvane::view(escaped).size()};
   SessionPhase = kPhaseOpen;
   if (handshakeDone_) handshakeDone_();
 }
@@ -203,6 +206,7 @@ void ServerSocket::ReceiveLoop() {
       break;
     }
     start += packet.used;
+    traffic_.CountReceived(packet.opcode, packet.used);
     DispatchGuarded(packet.opcode, packet.body());
     // A handler that ended the connection (a refused login, a peer that does
     // not read) leaves nothing to serve.
@@ -282,7 +286,9 @@ void ServerSocket::SendSealed(std::int16_t opcode, ByteView payload) {
                          " bytes does not fit in one packet");
   }
   const auto packet = kelvane::adopt(cipher_.serenc(opcode, argument_.fill(payload), &CipherState));
-  socket_.SendData(kelvane::view(packet));
+  const ByteView sealed = kelvane::view(packet);
+  socket_.SendData(sealed);
+  traffic_.CountSent(opcode, sealed.size());
 }
 
 void ServerSocket::RaiseAllSend(std::int16_t id, ByteView data) {

@@ -21,6 +21,7 @@
 #include "generator.h"
 #include "kelvane.hpp"
 #include "socket_control.h"
+#include "traffic_counters.h"
 #include "welcome_line.h"
 
 namespace quorvane {
@@ -105,6 +106,8 @@ class ServerSocket {
   std::int16_t Phase() const { return SessionPhase; }
   const ::CipherState& Cipher() const { return CipherState; }
   const quorvane::CharacterRecord& Character() const { return CharacterRecord; }
+  // Packets and bytes this session has moved since it was made.
+  const TrafficCounters& Traffic() const { return traffic_; }
 
  private:
   void DataArrival();
@@ -155,6 +158,7 @@ class ServerSocket {
   kelvane::ByteStrBuffer argument_;
   // Reused storage for the payloads the handlers build.
   Bytes scratch_;
+  TrafficCounters traffic_;
 };
 
 }  // namespace quorvane

@@ -196,8 +196,14 @@ bool ChildProcess::Reap(bool wait) {
 ServerProcess::ServerProcess(const std::string& program, const Settings& settings)
     : process_([&] {
         ChildProcess::Options options;
-        options.arguments = {program,  "--headless", "--listen",  "127.0.0.1",
-                             "--port", "0",          "--tick-ms", std::to_string(settings.tickMs)};
+        options.arguments = {program,
+                             "--listen",
+                             "127.0.0.1",
+                             "--port",
+                             "0",
+                             "--tick-ms",
+                             std::to_string(settings.tickMs)};
+        if (settings.headless) options.arguments.push_back("--headless");
         if (!settings.dataDir.empty()) {
           options.arguments.insert(options.arguments.end(), {"--data-dir", settings.dataDir});
         }

@@ -80,13 +80,15 @@ class ChildProcess {
   Stream stderr_;
 };
 
-// The real server, headless on 127.0.0.1 and a port the OS picks.
+// The real server on 127.0.0.1 and a port the OS picks, headless unless told.
 class ServerProcess {
  public:
   struct Settings {
     std::string dataDir;
     int tickMs = 5000;
     std::vector<std::string> extraArguments;
+    // False opens the window, on the display the environment names.
+    bool headless = true;
   };
 
   ServerProcess(const std::string& program, const Settings& settings);

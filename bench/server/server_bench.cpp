@@ -46,6 +46,8 @@ struct Options {
   std::filesystem::path results;
   double scale = 1.0;
   int runs = kFewestRuns;
+  bool window = false;
+  std::vector<std::string> serverArguments{};
 };
 
 Counts Scaled(double scale) {
@@ -60,10 +62,13 @@ Counts Scaled(double scale) {
 std::vector<Measurement> OneRun(const Options& options, const BenchData& data,
                                 const Placement& placement, const Counts& counts) {
   const int cpu = placement.serverCpu;
+  std::vector<std::string> arguments = kBenchServerFlags;
+  arguments.insert(arguments.end(), options.serverArguments.begin(), options.serverArguments.end());
   ServerProcess server = StartedOn(cpu, [&] {
-    return ServerProcess(
-        options.program,
-        {.dataDir = data.root().string(), .tickMs = kTickMs, .extraArguments = kBenchServerFlags});
+    return ServerProcess(options.program, {.dataDir = data.root().string(),
+                                           .tickMs = kTickMs,
+                                           .extraArguments = arguments,
+                                           .headless = !options.window});
   });
   std::vector<Measurement> measured;
   {
@@ -143,10 +148,21 @@ int main(int argc, char* argv[]) {
                                  "factor", "1");
   const QCommandLineOption runs("runs", "Runs per placement, each on a fresh server (3 to 20).",
                                 "count", QString::number(kFewestRuns));
-  parser.addOptions({program, results, scale, runs});
+  const QCommandLineOption window(
+      "window", "Run the server with its window (needs a display) instead of headless.");
+  const QCommandLineOption serverArgument(
+      "server-arg",
+      "One more argument for the server, e.g. --server-arg=--http "
+      "--server-arg=127.0.0.1:9100; may be given again.",
+      "argument");
+  parser.addOptions({program, results, scale, runs, window, serverArgument});
   parser.process(application);
 
   Options options{parser.value(program).toStdString(), parser.value(results).toStdString()};
+  options.window = parser.isSet(window);
+  for (const QString& argument : parser.values(serverArgument)) {
+    options.serverArguments.push_back(argument.toStdString());
+  }
   bool valid = false;
   options.scale = parser.value(scale).toDouble(&valid);
   if (!valid || options.scale <= 0 || options.scale > 10) {

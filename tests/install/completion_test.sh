@@ -35,9 +35,11 @@ expect() {
 }
 
 expect "--data-dir" quorvane --da
-expect "--handshake-timeout --headless --help" quorvane --h
+expect "--handshake-timeout --headless --help --http" quorvane --h
+expect "--http" quorvane --ht
 expect "$work/maps" quorvane --data-dir "$work/ma"
 expect "" quorvane --port ""
+expect "" quorvane --http ""
 expect "--relay-bytes --relay-rate --relay-soft-limit --require-character" quorvane --re
 expect "--allow --autoban" quorvane --a
 expect "off" quorvane --autoban o

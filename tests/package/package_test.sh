@@ -74,7 +74,7 @@ depends quorvane "libkelvane1 (= $version)"
 depends libkelvane-dev "libkelvane1 (= $version)"
 # From dpkg-shlibdeps: what the programs and the library link.
 quorvane_depends=$(dpkg-deb -f "$(deb quorvane)" Depends)
-for library in libqt6network6 libsystemd0 libc6; do
+for library in libqt6network6 libqt6httpserver6 libsystemd0 libc6; do
   grep -q "\b$library\b" <<<"$quorvane_depends" || fail "quorvane does not depend on $library"
 done
 grep -q '^libc6 ' <<<"$(dpkg-deb -f "$(deb libkelvane1)" Depends)" || fail "libkelvane1 lacks libc6"

@@ -38,6 +38,7 @@ TEST(ServerOptionsTest, DefaultsAreTheSystemsFixedValues) {
   EXPECT_EQ(parsed.options->loginRate, 4);
   EXPECT_TRUE(parsed.options->library.isEmpty());
   EXPECT_FALSE(parsed.options->headless);
+  EXPECT_FALSE(parsed.options->http);
 }
 
 TEST(ServerOptionsTest, EveryOptionIsTakenUp) {
@@ -166,6 +167,37 @@ TEST(ServerOptionsTest, HandshakeTimeoutTakesFractionsOfASecond) {
   }
 }
 
+TEST(ServerOptionsTest, HttpTakesAnAddressAndAPort) {
+  struct Valid {
+    QString text;
+    QHostAddress address;
+    std::uint16_t port;
+  };
+  const std::vector<Valid> valid{
+      {"127.0.0.1:9100", QHostAddress("127.0.0.1"), 9100},
+      {"127.0.0.1:0", QHostAddress("127.0.0.1"), 0},
+      {"[::1]:9100", QHostAddress("::1"), 9100},
+      {"::1:65535", QHostAddress("::1"), 65535},
+      {"0.0.0.0:80", QHostAddress("0.0.0.0"), 80},
+  };
+  for (const Valid& c : valid) {
+    const CommandLine parsed = Parse({"--http", c.text});
+    ASSERT_TRUE(parsed.options) << parsed.message.toStdString();
+    ASSERT_TRUE(parsed.options->http) << c.text.toStdString();
+    EXPECT_EQ(parsed.options->http->address, c.address) << c.text.toStdString();
+    EXPECT_EQ(parsed.options->http->port, c.port) << c.text.toStdString();
+  }
+  for (const QString text : {"127.0.0.1", "9100", ":9100", "localhost:9100", "127.0.0.1:65536",
+                             "127.0.0.1:-1", "127.0.0.1:port", "[::1]"}) {
+    const CommandLine parsed = Parse({"--http", text});
+    EXPECT_FALSE(parsed.options) << text.toStdString();
+    EXPECT_EQ(
+        parsed.message.toStdString(),
+        ("quorvane: --http needs an address and a port, e.g. 127.0.0.1:9100, not " + text + "\n")
+            .toStdString());
+  }
+}
+
 TEST(ServerOptionsTest, HelpAndVersionEndWithStatusZero) {
   for (const char* option : {"--help", "-h", "--version", "-v"}) {
     const CommandLine parsed = Parse({option});
@@ -200,7 +232,8 @@ TEST_F(ConfigFileTest, KeysAreTheOptionsAndTheCommandLineWins) {
       "tick-ms = 250\n"
       "handshake-timeout = 1.5\n"
       "headless = yes\n"
-      "listen = 127.0.0.1\n");
+      "listen = 127.0.0.1\n"
+      "http = 127.0.0.1:9100\n");
   const CommandLine fromFile = Parse({"--config", path});
   ASSERT_TRUE(fromFile.options) << fromFile.message.toStdString();
   EXPECT_EQ(fromFile.options->config, path);
@@ -209,6 +242,8 @@ TEST_F(ConfigFileTest, KeysAreTheOptionsAndTheCommandLineWins) {
   EXPECT_EQ(fromFile.options->handshakeTimeout, std::chrono::milliseconds(1500));
   EXPECT_TRUE(fromFile.options->headless);
   EXPECT_EQ(fromFile.options->listen, QHostAddress("127.0.0.1"));
+  ASSERT_TRUE(fromFile.options->http);
+  EXPECT_EQ(fromFile.options->http->port, 9100);
 
   const CommandLine overridden = Parse({"--port", "4200", "--config", path});
   ASSERT_TRUE(overridden.options) << overridden.message.toStdString();
