@@ -78,8 +78,11 @@ std::pair<std::vector<Message>, std::vector<Message>> Split(std::vector<Message>
   return {std::move(all), std::move(rest)};
 }
 
-void CheckLogin(const std::vector<Packet>& packets) {
-  const std::vector<std::int16_t> expected = LoginOpcodes();
+// A login's packets, then the 205 of each of `othersShown` players already
+// there, which a newcomer is shown after its welcome line.
+void CheckLogin(const std::vector<Packet>& packets, std::size_t othersShown = 0) {
+  std::vector<std::int16_t> expected = LoginOpcodes();
+  expected.insert(expected.end(), othersShown, kAppeared);
   std::vector<std::int16_t> got;
   for (const Packet& packet : packets) got.push_back(packet.opcode);
   if (got != expected) {
@@ -87,7 +90,8 @@ void CheckLogin(const std::vector<Packet>& packets) {
                              " packets, not the expected sequence of " +
                              std::to_string(expected.size()));
   }
-  Expect(packets.back(), kChatLine, BytesOf(kWelcome), "login's welcome line");
+  Expect(packets[expected.size() - othersShown - 1], kChatLine, BytesOf(kWelcome),
+         "login's welcome line");
 }
 
 // Each check opens the bytes on the player's session: exactly `count`
@@ -224,24 +228,30 @@ void ExpectAnnouncement(ProtocolPeer& player, std::string_view name, const std::
 // after its welcome line.
 Players TwoPlayers(std::uint16_t port) {
   ProtocolPeer sender = LoggedInPlayer(port, kSenderSeed, kCharacterName);
-  ProtocolPeer receiver = LoggedInPlayer(port, kReceiverSeed, kPartnerName);
+  ProtocolPeer receiver = LoggedInPlayer(port, kReceiverSeed, kPartnerName, 1);
   ExpectAnnouncement(sender, kPartnerName, "announcement to the other player");
-  ExpectAnnouncement(receiver, kCharacterName, "the other player shown to the newcomer");
   return {std::move(sender), std::move(receiver)};
 }
 
-std::size_t LogIn(ProtocolPeer& player, std::string_view name) {
+std::size_t LogIn(ProtocolPeer& player, std::string_view name, std::size_t othersShown) {
   SendAll(player.fd(), player.Seal(kLogin, NameBlock(name)));
   std::size_t byteCount = 0;
-  CheckLogin(player.ReadThrough(kChatLine, byteCount));
+  std::vector<Packet> packets = player.ReadThrough(kChatLine, byteCount);
+  while (packets.size() < LoginOpcodes().size() + othersShown) {
+    std::size_t more = 0;
+    for (Packet& packet : player.ReadThrough(kAppeared, more)) packets.push_back(std::move(packet));
+    byteCount += more;
+  }
+  CheckLogin(packets, othersShown);
   return byteCount;
 }
 
-ProtocolPeer LoggedInPlayer(std::uint16_t port, std::uint32_t clientSeed, std::string_view name) {
+ProtocolPeer LoggedInPlayer(std::uint16_t port, std::uint32_t clientSeed, std::string_view name,
+                            std::size_t othersShown) {
   for (int attempt = 1;; ++attempt) {
     try {
       ProtocolPeer player(port, clientSeed);
-      LogIn(player, name);
+      LogIn(player, name, othersShown);
       return player;
     } catch (const std::runtime_error&) {
       if (attempt == kConnectAttempts) throw;

@@ -36,14 +36,17 @@ struct Players {
 };
 Players TwoPlayers(std::uint16_t port);
 
-// Logs `player` in once as `name` and checks the whole answer; returns its
-// byte count.
-std::size_t LogIn(ProtocolPeer& player, std::string_view name = kCharacterName);
+// Logs `player` in once as `name` and checks the whole answer, with the 205s
+// of the `othersShown` players already there after the welcome line; returns
+// its byte count.
+std::size_t LogIn(ProtocolPeer& player, std::string_view name = kCharacterName,
+                  std::size_t othersShown = 0);
 
 // A player connected and logged in as `name`. Retries for a while when the
 // server turns it away because it has not yet seen an earlier player leave:
 // no slot free, or the character still in play.
-ProtocolPeer LoggedInPlayer(std::uint16_t port, std::uint32_t clientSeed, std::string_view name);
+ProtocolPeer LoggedInPlayer(std::uint16_t port, std::uint32_t clientSeed, std::string_view name,
+                            std::size_t othersShown = 0);
 
 // 124 answered by 125, against a raw echo of 8 bytes answered by 9.
 Measurement MeasurePing(ProtocolPeer& player, const Counts& counts, int serverCpu);
