@@ -2,6 +2,8 @@
 // Qt event thread, in a window or headless.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -98,6 +100,17 @@ int main(int argc, char* argv[]) {
   if (!headless && !HasDisplay()) {
     Tell("no display (DISPLAY and WAYLAND_DISPLAY are unset): running headless");
     headless = true;
+  }
+  // Without characters/ no login finds its character: say so before serving.
+  const QString characters = QDir(options.dataDir.isEmpty() ? QString(".") : options.dataDir)
+                                 .absoluteFilePath("characters");
+  if (!QFileInfo(characters).isDir()) {
+    if (options.requireCharacter) {
+      PrintTo(stderr, "quorvane: no folder " + characters +
+                          ": with --require-character every login would be refused\n");
+      return 2;
+    }
+    Tell("warning: no folder " + characters + ": every login is served default data");
   }
   // Qt's own event dispatcher rather than GLib's: GLib wakes its loop through
   // an eventfd each time a socket starts or stops waiting to write, several

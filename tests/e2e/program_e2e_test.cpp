@@ -124,6 +124,20 @@ std::string WelcomeText(std::uint16_t port) {
   return "(no welcome line)";
 }
 
+TEST(ProgramTest, ADataFolderWithoutCharactersIsReportedAtStartUp) {
+  ScratchFolder empty;
+  ServerProcess warned(QUORVANE_PROGRAM, {.dataDir = empty.root().string(), .extraArguments = {}});
+  EXPECT_TRUE(warned.process().WaitForStderrLine("quorvane: warning: no folder " +
+                                                     (empty.root() / "characters").string() +
+                                                     ": every login is served default data",
+                                                 1s));
+
+  ChildProcess refused(ProgramWith({"--headless", "--listen", "127.0.0.1", "--port", "0",
+                                    "--data-dir", empty.root().string(), "--require-character"}));
+  EXPECT_EQ(refused.WaitForExit(5s), 2);
+  EXPECT_TRUE(refused.WaitForStderrLine("every login would be refused", 1s));
+}
+
 TEST(ProgramTest, HangUpReloadsTheWelcomeLineAndKeepsServing) {
   ScratchFolder folder;
   const std::filesystem::path config = folder.root() / "quorvane.conf";
