@@ -70,16 +70,25 @@ KELVANE_VECTOR_CLONES void mask(const unsigned char* __restrict in, unsigned cha
   // key32 as the bytes of a group meet it: little-endian whatever the host's order.
   const unsigned char key32Bytes[4] = {byteOf(k.key32, 0), byteOf(k.key32, 1), byteOf(k.key32, 2),
                                        byteOf(k.key32, 3)};
-  uint32_t key32;
-  std::memcpy(&key32, key32Bytes, 4);
-
   const std::size_t groupsEnd = n & ~std::size_t{3};
-  for (std::size_t i = 0; i < groupsEnd; i += 4) {
+  // The output starts a few bytes into its allocation, so wide stores from
+  // byte 0 would each straddle two cache lines: a short head brings them to
+  // 64-byte alignment, and the body's key is the group key rotated to match.
+  std::size_t head = (64 - reinterpret_cast<std::uintptr_t>(out) % 64) % 64;
+  if (head > groupsEnd) head = groupsEnd;
+  for (std::size_t i = 0; i < head; ++i) out[i] = in[i] ^ key32Bytes[i % 4];
+  const unsigned char rotated[4] = {key32Bytes[head % 4], key32Bytes[(head + 1) % 4],
+                                    key32Bytes[(head + 2) % 4], key32Bytes[(head + 3) % 4]};
+  uint32_t key32;
+  std::memcpy(&key32, rotated, 4);
+  const std::size_t bodyEnd = head + ((groupsEnd - head) & ~std::size_t{3});
+  for (std::size_t i = head; i < bodyEnd; i += 4) {
     uint32_t v;
     std::memcpy(&v, in + i, 4);
     v ^= key32;
     std::memcpy(out + i, &v, 4);
   }
+  for (std::size_t i = bodyEnd; i < groupsEnd; ++i) out[i] = in[i] ^ key32Bytes[i % 4];
   const std::size_t i = groupsEnd;
   switch (n - i) {
     case 3:
