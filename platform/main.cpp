@@ -68,10 +68,7 @@ bool HasDisplay() {
 void Reload(const QStringList& arguments, quorvane::Server& server) {
   const quorvane::CommandLine reread = quorvane::ParseCommandLine(arguments);
   if (!reread.options) {
-    QString why = reread.message.trimmed();
-    if (why.startsWith("quorvane: "))
-      why.remove(0, static_cast<qsizetype>(sizeof "quorvane: " - 1));
-    Tell("reload failed, settings unchanged: " + why);
+    Tell("reload failed, settings unchanged: " + reread.error);
     return;
   }
   const QStringList waiting = server.Reload(*reread.options);

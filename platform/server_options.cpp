@@ -313,6 +313,7 @@ const std::vector<Setting>& Settings() {
 
 CommandLine Failure(const QString& message) {
   CommandLine result;
+  result.error = message;
   result.message = QString(kProgram) + ": " + message + "\n";
   result.messageIsError = true;
   result.exitStatus = 2;

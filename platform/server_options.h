@@ -63,6 +63,8 @@ struct CommandLine {
   std::optional<ServerOptions> options;
   QString message;
   bool messageIsError = false;
+  // The error alone, without the program's name or a line break.
+  QString error;
   int exitStatus = 0;
 };
 
