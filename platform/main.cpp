@@ -13,6 +13,7 @@
 
 #include "http_endpoint.h"
 #include "kelvane.hpp"
+#include "log_file.h"
 #include "non_blocking_output.h"
 #include "plain_text_log_box.h"
 #include "process_signals.h"
@@ -30,15 +31,15 @@ void PrintTo(std::FILE* stream, const QString& text) {
   std::fflush(stream);
 }
 
-// Once the server runs, standard error is shared with its diagnostics, which
-// go through a queue that never blocks: later lines join that queue.
-void WriteToStderr(const QString& text) {
-  quorvane::StandardError().Write(text.toLocal8Bit().toStdString());
+// A line for the operator on standard error, shared with the diagnostics
+// through their queue that never blocks, and in the log file.
+void Announce(quorvane::Severity severity, const QString& line) {
+  quorvane::ReportProgramLine(severity, line.toLocal8Bit().toStdString());
 }
 
-// A line for the operator on standard error, naming the program.
-void Tell(const QString& text) {
-  WriteToStderr("quorvane: " + text + "\n");
+// Such a line naming the program.
+void Tell(quorvane::Severity severity, const QString& text) {
+  Announce(severity, "quorvane: " + text);
 }
 
 // What is still queued for standard output and error gets this long to go out
@@ -64,16 +65,26 @@ bool HasDisplay() {
 }
 
 // SIGHUP: the settings read afresh from the same command line and file; the
-// reloadable ones take effect, the rest wait for the next start.
-void Reload(const QStringList& arguments, quorvane::Server& server) {
+// reloadable ones take effect, the rest wait for the next start. The log
+// file is reopened, so that a rotated one is let go.
+void Reload(const QStringList& arguments, quorvane::Server& server,
+            std::unique_ptr<quorvane::LogFile>& logFile) {
+  using quorvane::Severity;
   const quorvane::CommandLine reread = quorvane::ParseCommandLine(arguments);
   if (!reread.options) {
-    Tell("reload failed, settings unchanged: " + reread.error);
+    Tell(Severity::kError, "reload failed, settings unchanged: " + reread.error);
     return;
   }
+  try {
+    quorvane::ReopenLogFile(logFile, reread.options->logFile);
+  } catch (const std::runtime_error& error) {
+    Tell(Severity::kError, QString::fromStdString(error.what()) +
+                               (logFile ? "; still writing to " + logFile->Path() : QString()));
+  }
   const QStringList waiting = server.Reload(*reread.options);
-  Tell("settings reloaded" +
-       (waiting.isEmpty() ? QString() : "; at the next start: " + waiting.join(", ")));
+  Tell(Severity::kInfo,
+       "settings reloaded" +
+           (waiting.isEmpty() ? QString() : "; at the next start: " + waiting.join(", ")));
 }
 
 }  // namespace
@@ -93,22 +104,8 @@ int main(int argc, char* argv[]) {
   }
   const quorvane::ServerOptions& options = *commandLine.options;
 
-  bool headless = options.headless;
-  if (!headless && !HasDisplay()) {
-    Tell("no display (DISPLAY and WAYLAND_DISPLAY are unset): running headless");
-    headless = true;
-  }
-  // Without characters/ no login finds its character: say so before serving.
-  const QString characters = QDir(options.dataDir.isEmpty() ? QString(".") : options.dataDir)
-                                 .absoluteFilePath("characters");
-  if (!QFileInfo(characters).isDir()) {
-    if (options.requireCharacter) {
-      PrintTo(stderr, "quorvane: no folder " + characters +
-                          ": with --require-character every login would be refused\n");
-      return 2;
-    }
-    Tell("warning: no folder " + characters + ": every login is served default data");
-  }
+  const bool noDisplay = !options.headless && !HasDisplay();
+  const bool headless = options.headless || noDisplay;
   // Qt's own event dispatcher rather than GLib's: GLib wakes its loop through
   // an eventfd each time a socket starts or stops waiting to write, several
   // system calls on every reply. An empty QT_NO_GLIB keeps GLib's.
@@ -119,13 +116,37 @@ int main(int argc, char* argv[]) {
   // Runs before the application goes, whichever way main returns.
   const FlushAtExit flushAtExit;
 
+  using quorvane::Severity;
+  std::unique_ptr<quorvane::LogFile> logFile;
+  try {
+    quorvane::ReopenLogFile(logFile, options.logFile);
+  } catch (const std::runtime_error& error) {
+    Tell(Severity::kError, QString::fromStdString(error.what()));
+    return 1;
+  }
+  if (noDisplay) {
+    Tell(Severity::kInfo, "no display (DISPLAY and WAYLAND_DISPLAY are unset): running headless");
+  }
+  // Without characters/ no login finds its character: say so before serving.
+  const QString characters = QDir(options.dataDir.isEmpty() ? QString(".") : options.dataDir)
+                                 .absoluteFilePath("characters");
+  if (!QFileInfo(characters).isDir()) {
+    if (options.requireCharacter) {
+      Tell(Severity::kError,
+           "no folder " + characters + ": with --require-character every login would be refused");
+      return 2;
+    }
+    Tell(Severity::kWarning,
+         "warning: no folder " + characters + ": every login is served default data");
+  }
+
   std::optional<kelvane::Library> library;
   const QString libraryFile =
       quorvane::LibraryToLoad(options.library, QCoreApplication::applicationDirPath());
   try {
     library.emplace(kelvane::Library::open(libraryFile.toStdString()));
   } catch (const kelvane::LoadError& error) {
-    Tell(QString::fromStdString(error.what()));
+    Tell(Severity::kError, QString::fromStdString(error.what()));
     return 1;
   }
 
@@ -144,8 +165,11 @@ int main(int argc, char* argv[]) {
   try {
     server.Start();
   } catch (const std::runtime_error& error) {
-    Tell(QString::fromStdString(error.what()));
+    Tell(Severity::kError, QString::fromStdString(error.what()));
     return 1;
+  }
+  for (const QString& skipped : server.SkippedAddresses()) {
+    Tell(Severity::kWarning, "warning: " + skipped + "; serving on the other addresses");
   }
   std::unique_ptr<quorvane::HttpEndpoint> http;
   if (options.http) {
@@ -154,20 +178,21 @@ int main(int argc, char* argv[]) {
     try {
       http->Listen(options.http->address, options.http->port);
     } catch (const std::runtime_error& error) {
-      Tell(QString::fromStdString(error.what()));
+      Tell(Severity::kError, QString::fromStdString(error.what()));
       return 1;
     }
-    PrintTo(stderr, "metrics on " + http->Endpoint() + "\n");
+    Announce(Severity::kInfo, "metrics on " + http->Endpoint());
   }
   const quorvane::ProcessSignals processSignals({
       .terminate =
           [](int signal) {
-            Tell(QString("shutting down on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+            Tell(Severity::kInfo,
+                 QString("shutting down on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
             QCoreApplication::quit();
           },
-      .hangUp = [&] { Reload(arguments, server); },
+      .hangUp = [&] { Reload(arguments, server, logFile); },
   });
-  WriteToStderr("listening on " + server.Endpoint() + "\n");
+  Announce(Severity::kInfo, "listening on " + server.Endpoint());
   quorvane::NotifyReady(server.Endpoint());
   if (window) {
     window->Watch([&server] { return server.Snapshot(); }, server.Endpoint());

@@ -1,15 +1,19 @@
-// The listening socket on Qt: each incoming connection becomes a pending
-// request with an id that a slot's socket control can take over while the
-// connection-request handler runs, and that the handler can ask the peer of
+// The listening sockets on Qt, one per address: each incoming connection,
+// whichever address it came to, becomes a pending request with an id that a slot's socket control
+// can take over while the connection-request handler runs, and that the handler can ask the peer of
 // or refuse; a request left untaken is closed right after the handler
 // returns.
 #pragma once
 
 #include <QHostAddress>
+#include <QList>
+#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "listener.h"
 
@@ -19,11 +23,17 @@ class QtListener final : public Listener {
  public:
   using RequestHandler = std::function<void(std::int32_t requestID)>;
 
-  explicit QtListener(QHostAddress address);
+  // QHostAddress::Any is every interface, IPv6 and IPv4 on one socket.
+  explicit QtListener(QList<QHostAddress> addresses);
 
+  // Replaces the addresses; takes effect at the next Listen.
+  void SetAddresses(QList<QHostAddress> addresses);
   void SetConnectionRequestHandler(RequestHandler handler);
-  // Bind keeps the port; Listen opens the socket on address and port. Port 0
-  // takes any free port (see Endpoint).
+  // Bind keeps the port; Listen opens a socket on each address with that
+  // port. Port 0 takes a free port, the same on every address (see
+  // Endpoints). An address the system does not have (a name's IPv6 address
+  // on a host without IPv6, say) is passed over and named in Skipped; any
+  // other failure, or every address passed over, throws.
   void Bind(std::uint16_t port) override;
   void Listen() override;
   PeerEndpoint PendingPeer(std::int32_t requestID) const override;
@@ -34,20 +44,30 @@ class QtListener final : public Listener {
   // returned).
   QTcpSocket* Take(std::int32_t requestID, QObject& owner);
 
-  // "ADDR:PORT" of the listening socket (IPv6 addresses in brackets).
-  QString Endpoint() const;
-  bool Listening() const { return server_.isListening(); }
+  // "ADDR:PORT" of every address listened on (IPv6 addresses in brackets);
+  // a socket on every interface names both "0.0.0.0:PORT" and "[::]:PORT"
+  // when it takes IPv4 and IPv6 clients alike.
+  QStringList Endpoints() const;
+  // The endpoints, separated by ", ".
+  QString Endpoint() const { return Endpoints().join(", "); }
+  // "cannot listen on ADDR:PORT: reason" for each address passed over.
+  const QStringList& Skipped() const { return skipped_; }
+  bool Listening() const { return !servers_.empty(); }
 
  private:
-  void AcceptPending();
+  // Listens on every address with `port`; false when port 0 gave a port the
+  // first address had free but a later one had not, to be tried again.
+  bool ListenOn(quint16 port);
+  void AcceptPending(QTcpServer& server);
 
-  QTcpServer server_;
-  QHostAddress address_;
+  QList<QHostAddress> addresses_;
+  std::vector<std::unique_ptr<QTcpServer>> servers_;
+  QStringList skipped_;
   quint16 port_ = 0;
   RequestHandler onRequest_;
   std::int32_t lastRequestID_ = 0;
   std::int32_t pendingID_ = 0;
-  // Owned by server_ until taken.
+  // Owned by the server that accepted it until taken.
   QTcpSocket* pending_ = nullptr;
 };
 

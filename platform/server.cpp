@@ -3,6 +3,7 @@
 #include <random>
 
 #include "cached_data_folder.h"
+#include "listen_addresses.h"
 #include "stderr_report.h"
 
 namespace quorvane {
@@ -39,7 +40,7 @@ HostSettings SettingsFrom(const ServerOptions& options) {
 
 Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox& log)
     : options_(options),
-      listener_(options.listen),
+      listener_({}),
       sockets_(MakeSockets(listener_)),
       generator_(FreshSeed()),
       data_(OpenDataFolder(DataDirOf(options))),
@@ -58,6 +59,7 @@ QStringList Server::Reload(const ServerOptions& options) {
 }
 
 void Server::Start() {
+  listener_.SetAddresses(ListenAddresses(options_.listen));
   form_.Form_Load();
 }
 

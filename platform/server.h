@@ -29,8 +29,9 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Loads the form: bind, listen, start Timer1. Throws std::runtime_error
-  // "cannot listen on ADDR:PORT: reason".
+  // Resolves the addresses to listen on, then loads the form: bind, listen,
+  // start Timer1. Throws std::runtime_error "cannot listen on ADDR:PORT:
+  // reason" (or on the host name that resolved to nothing).
   void Start();
 
   // Takes the settings that can change while the server runs (the welcome
@@ -38,8 +39,10 @@ class Server {
   // restart.
   QStringList Reload(const ServerOptions& options);
 
-  // "ADDR:PORT" being listened on.
+  // "ADDR:PORT, ..." being listened on.
   QString Endpoint() const { return listener_.Endpoint(); }
+  // Why each address that could not be listened on was passed over.
+  const QStringList& SkippedAddresses() const { return listener_.Skipped(); }
   bool Listening() const { return listener_.Listening(); }
   // What the operator sees: slots, NPCs, counters.
   ServerSnapshot Snapshot() const { return status_.Snapshot(); }

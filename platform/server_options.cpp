@@ -12,6 +12,7 @@
 #include <functional>
 #include <vector>
 
+#include "listen_addresses.h"
 #include "socket_control.h"
 #include "welcome_line.h"
 
@@ -140,14 +141,23 @@ const std::vector<Setting>& Settings() {
          options.port = static_cast<std::uint16_t>(port);
          return {};
        }},
-      {"listen", "address", "Address to listen on (default all interfaces).", "",
+      {"listen", "address",
+       "Address or host name to listen on; a name listens on every address it resolves to. "
+       "Repeatable (default all interfaces, IPv6 and IPv4).",
+       "",
        [](const QString& value, ServerOptions& options) -> QString {
-         if (value.isEmpty()) return {};
-         if (!options.listen.setAddress(value)) {
-           return "needs an IPv4 or IPv6 address, not " + value;
+         options.listen.clear();
+         for (QString host : value.split(',', Qt::SkipEmptyParts)) {
+           host = host.trimmed();
+           if (host.isEmpty()) continue;
+           if (QHostAddress(host).isNull() && !IsHostName(host)) {
+             return "needs an IPv4 or IPv6 address or a host name, not " + host;
+           }
+           options.listen << host;
          }
          return {};
-       }},
+       },
+       true},
       {"data-dir", "folder",
        "Folder holding characters/ and items/ (default the working directory).", "",
        [](const QString& value, ServerOptions& options) -> QString {
@@ -292,6 +302,15 @@ const std::vector<Setting>& Settings() {
        [](const QString& value, ServerOptions& options) {
          return ApplySwitch(value, options.headless);
        }},
+      {"log-file", "file",
+       "Also append every line written to standard error to this file, each stamped with the "
+       "time; SIGHUP reopens it, for log rotation (default none).",
+       "",
+       [](const QString& value, ServerOptions& options) -> QString {
+         options.logFile = value;
+         return {};
+       },
+       false, true},
       {"welcome-sender", "name",
        "Sender of the chat line that greets each login (default OrlanServer).",
        QString::fromUtf8(kDefaultWelcomeSender),

@@ -29,7 +29,8 @@ struct HttpAddress {
 
 struct ServerOptions {
   QString config;  // the configuration file read, empty when none
-  QHostAddress listen{QHostAddress::Any};
+  // Addresses and host names to listen on; none: every interface.
+  QStringList listen;
   std::uint16_t port = 10217;
   QString dataDir;  // empty: the working directory
   int tickMs = 5000;
@@ -48,6 +49,8 @@ struct ServerOptions {
   bool headless = false;
   // Serve /metrics, /health and /status here; none by default.
   std::optional<HttpAddress> http;
+  // Where diagnostics also go; empty: standard error only.
+  QString logFile;
   // The login's closing chat line, as Latin-1 bytes.
   QByteArray welcomeSender = "OrlanServer";
   QByteArray welcomeText = "Welcome to Orlan RP Server";

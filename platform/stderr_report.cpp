@@ -68,13 +68,18 @@ void ReportOnStderr(const Diagnostic& diagnostic) noexcept {
   }
   // Through the queue that never blocks; it writes lines whole.
   StandardError().Write(line);
-  const std::string_view written(line.data(), line.size() - 1);
-  for (DiagnosticsTap* tap : Taps()) {
-    try {
-      tap->receive_(written);
-    } catch (...) {
-      // That tap loses the line; standard error has it.
+  DiagnosticsTap::Deliver(std::string_view(line.data(), line.size() - 1));
+}
+
+void ReportProgramLine(Severity severity, std::string_view text) noexcept {
+  try {
+    StandardError().Write(std::string(text) + "\n");
+    if (!Taps().empty()) {
+      DiagnosticsTap::Deliver(
+          FormatDiagnostic(std::chrono::system_clock::now(), {severity, {}, text}));
     }
+  } catch (...) {
+    // Out of memory for one line: the line is lost, the server goes on.
   }
 }
 
@@ -85,6 +90,16 @@ DiagnosticsTap::DiagnosticsTap(std::function<void(std::string_view line)> receiv
 
 DiagnosticsTap::~DiagnosticsTap() {
   std::erase(Taps(), this);
+}
+
+void DiagnosticsTap::Deliver(std::string_view line) noexcept {
+  for (DiagnosticsTap* tap : Taps()) {
+    try {
+      tap->receive_(line);
+    } catch (...) {
+      // That tap loses the line; standard error has it.
+    }
+  }
 }
 
 }  // namespace quorvane

@@ -89,7 +89,7 @@ TEST(ProgramTest, BadOptionsAreRefusedWithStatusTwo) {
        std::vector<std::vector<std::string>>{{"--port", "65536"},
                                              {"--port", "ten"},
                                              {"--tick-ms", "0"},
-                                             {"--listen", "not-an-address"},
+                                             {"--listen", "300.1.1.1"},
                                              {"--data-dir", "/nonexistent/folder"},
                                              {"--no-such-option"}}) {
     ChildProcess program(ProgramWith(arguments));
@@ -159,6 +159,73 @@ TEST(ProgramTest, HangUpReloadsTheWelcomeLineAndKeepsServing) {
       "reload failed, settings unchanged: " + config.string() + ":2: port needs", 5s));
   EXPECT_EQ(WelcomeText(server.port()), "Goodbye for now");
   EXPECT_EQ(server.process().Signal(SIGTERM, 5s), 0);
+}
+
+// localhost comes from /etc/hosts: no DNS server is asked. Every loopback
+// address is the machine's own on Linux.
+TEST(ProgramTest, ListenTakesHostNamesAndTheLineNamesEveryAddressListenedOn) {
+  ChildProcess program(
+      ProgramWith({"--headless", "--listen", "localhost", "--listen", "127.0.0.2", "--port", "0"}));
+  const std::optional<std::string> listening = program.WaitForStderrLine("listening on ", 10s);
+  ASSERT_TRUE(listening);
+  const std::string port = listening->substr(listening->rfind(':') + 1);
+  EXPECT_NE(listening->find("127.0.0.1:" + port), std::string::npos) << *listening;
+  EXPECT_NE(listening->find("127.0.0.2:" + port), std::string::npos) << *listening;
+  for (const char* address : {"127.0.0.1", "127.0.0.2"}) {
+    SyncClient peer(address, static_cast<std::uint16_t>(std::stoi(port)), 1);
+    EXPECT_TRUE(peer.Handshake()) << address;
+  }
+  EXPECT_EQ(program.Signal(SIGTERM, 5s), 0);
+}
+
+std::vector<std::string> FileLines(const std::filesystem::path& path) {
+  std::ifstream file(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
+}
+
+// Whether some line of `lines` holds `text` after a time stamp and `level`.
+bool HasStampedLine(const std::vector<std::string>& lines, char level, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+    return line.size() > 27 && line[10] == 'T' && line[23] == 'Z' && line[25] == level &&
+           line.find(text, 27) != std::string::npos;
+  });
+}
+
+TEST(ProgramTest, LogFileHoldsTheStderrLinesStampedAndIsReopenedOnHangUp) {
+  ScratchFolder folder;
+  const std::filesystem::path log = folder.root() / "quorvane.log";
+  const std::filesystem::path rotated = folder.root() / "quorvane.log.1";
+  ServerProcess server(QUORVANE_PROGRAM,
+                       {.dataDir = {}, .extraArguments = {"--log-file", log.string()}});
+  {
+    SyncClient peer("127.0.0.1", server.port(), 1);
+    ASSERT_TRUE(peer.Handshake());
+    EXPECT_TRUE(server.process().WaitForStderrLine("accepted", 5s));
+  }
+  std::filesystem::rename(log, rotated);
+  ::kill(server.process().pid(), SIGHUP);
+  EXPECT_TRUE(server.process().WaitForStderrLine("settings reloaded", 5s));
+  EXPECT_EQ(server.process().Signal(SIGTERM, 5s), 0);
+
+  const std::vector<std::string> before = FileLines(rotated);
+  EXPECT_TRUE(HasStampedLine(before, 'I', "listening on 127.0.0.1:")) << Joined(before);
+  EXPECT_TRUE(HasStampedLine(before, 'I', "accepted")) << Joined(before);
+  const std::vector<std::string> after = FileLines(log);
+  EXPECT_TRUE(HasStampedLine(after, 'I', "quorvane: settings reloaded")) << Joined(after);
+  EXPECT_TRUE(HasStampedLine(after, 'I', "quorvane: shutting down on SIGTERM")) << Joined(after);
+  EXPECT_FALSE(HasStampedLine(after, 'I', "accepted")) << Joined(after);
+}
+
+TEST(ProgramTest, ALogFileThatCannotBeOpenedEndsTheStart) {
+  const std::string log = "/nonexistent/folder/quorvane.log";
+  ChildProcess program(
+      ProgramWith({"--headless", "--listen", "127.0.0.1", "--port", "0", "--log-file", log}));
+  EXPECT_EQ(program.WaitForExit(5s), 1);
+  EXPECT_TRUE(program.WaitForStderrLine(
+      "quorvane: cannot open the log file " + log + ": No such file or directory", 0ms));
+  EXPECT_FALSE(program.WaitForStderrLine("listening on", 0ms));
 }
 
 TEST(ProgramTest, WithoutADisplayItRunsHeadlessAndSaysSoOnce) {

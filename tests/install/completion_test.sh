@@ -44,7 +44,8 @@ expect "--relay-bytes --relay-rate --relay-soft-limit --require-character" quorv
 expect "--allow --autoban" quorvane --a
 expect "off" quorvane --autoban o
 expect "" quorvane --deny ""
-expect "--login-rate --login-timeout" quorvane --lo
+expect "--log-file --login-rate --login-timeout" quorvane --lo
+expect "$work/mapfile $work/maps" quorvane --log-file "$work/map"
 expect "" quorvane --login-rate ""
 expect "--name" quorvane-client --n
 expect "--help --host" quorvane-client --h

@@ -101,7 +101,7 @@ class RunningServer {
   explicit RunningServer(const kelvane::Api& cipher,
                          const std::function<void(ServerOptions&)>& adjust = {}) {
     ServerOptions options;
-    options.listen = QHostAddress::LocalHost;
+    options.listen = {"127.0.0.1"};
     options.port = 0;
     options.tickMs = 3600 * 1000;
     options.handshakeTimeout = kHandshakeTimeout;
@@ -325,7 +325,7 @@ class BareControlTest : public ::testing::Test {
     return peer;
   }
 
-  QtListener listener_{QHostAddress::LocalHost};
+  QtListener listener_{{QHostAddress(QHostAddress::LocalHost)}};
   QtSocketControl control_{listener_};
   std::function<void(std::int32_t)> onRequest_;
   int requests_ = 0;

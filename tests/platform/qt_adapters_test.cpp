@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <QStringList>
+
 #include "address_range.h"
 #include "guarded.h"
 #include "qt_listener.h"
@@ -98,7 +100,7 @@ class QtAdaptersTest : public ::testing::Test {
     control_.SetClosedHandler([this](CloseReason reason) { ends_.push_back(reason); });
   }
 
-  QtListener listener_{QHostAddress::LocalHost};
+  QtListener listener_{{QHostAddress(QHostAddress::LocalHost)}};
   QtSocketControl control_{listener_};
   std::function<void(std::int32_t)> onRequest_;
   std::vector<std::int32_t> requests_;
@@ -112,7 +114,7 @@ TEST_F(QtAdaptersTest, EndpointNamesTheAddressAndTheChosenPort) {
 }
 
 TEST_F(QtAdaptersTest, ListeningTwiceOnOnePortFailsWithTheReason) {
-  QtListener second(QHostAddress::LocalHost);
+  QtListener second({QHostAddress(QHostAddress::LocalHost)});
   second.Bind(port_);
   try {
     second.Listen();
@@ -165,7 +167,7 @@ TEST_F(QtAdaptersTest, PendingPeerNamesTheClientWhileItsRequestIsHandled) {
 // On all addresses the listener takes IPv4 clients too; it names them by
 // their mapped IPv6 address, which the host's rules read as the IPv4 one.
 TEST(QtListenerTest, DualStackListenerNamesAnIpv4ClientSoTheRulesSeeIpv4) {
-  QtListener any{QHostAddress::Any};
+  QtListener any{{QHostAddress(QHostAddress::Any)}};
   std::optional<PeerEndpoint> pending;
   any.SetConnectionRequestHandler([&](std::int32_t id) { pending = any.PendingPeer(id); });
   any.Bind(0);
@@ -176,6 +178,64 @@ TEST(QtListenerTest, DualStackListenerNamesAnIpv4ClientSoTheRulesSeeIpv4) {
   const auto address = IpAddress::Parse(pending->address);
   ASSERT_TRUE(address) << pending->address;
   EXPECT_EQ(address->WithPort(pending->port), "127.0.0.1:" + std::to_string(LocalPort(peer)));
+}
+
+QList<QHostAddress> Addresses(const QStringList& texts) {
+  QList<QHostAddress> addresses;
+  for (const QString& text : texts) addresses << QHostAddress(text);
+  return addresses;
+}
+
+// Every loopback address is the machine's own on Linux; 192.0.2.1 is a
+// documentation address no interface has.
+TEST(QtListenerTest, EveryAddressListensOnOnePortAndIsNamed) {
+  QtListener listener(Addresses({"127.0.0.1", "127.0.0.2"}));
+  std::vector<PeerEndpoint> peers;
+  listener.SetConnectionRequestHandler(
+      [&](std::int32_t id) { peers.push_back(listener.PendingPeer(id)); });
+  listener.Bind(0);
+  listener.Listen();
+  const QStringList endpoints = listener.Endpoints();
+  ASSERT_EQ(endpoints.size(), 2);
+  const QString port = endpoints[0].section(':', -1);
+  EXPECT_EQ(endpoints, (QStringList{"127.0.0.1:" + port, "127.0.0.2:" + port}));
+  EXPECT_EQ(listener.Endpoint(), endpoints.join(", "));
+  EXPECT_TRUE(listener.Skipped().isEmpty());
+
+  TcpConnection first = TcpConnection::Connect("127.0.0.1", port.toUShort(), 5s);
+  TcpConnection second = TcpConnection::Connect("127.0.0.2", port.toUShort(), 5s);
+  // Requests from either address reach the one handler.
+  EXPECT_TRUE(SpinUntil([&] { return peers.size() == 2; }));
+}
+
+TEST(QtListenerTest, AnAddressTheSystemLacksIsPassedOverUnlessNoneIsLeft) {
+  QtListener some(Addresses({"192.0.2.1", "127.0.0.1"}));
+  some.Bind(0);
+  some.Listen();
+  EXPECT_TRUE(some.Endpoint().startsWith("127.0.0.1:")) << some.Endpoint().toStdString();
+  ASSERT_EQ(some.Skipped().size(), 1);
+  EXPECT_TRUE(some.Skipped()[0].startsWith("cannot listen on 192.0.2.1:0: "))
+      << some.Skipped()[0].toStdString();
+
+  QtListener none(Addresses({"192.0.2.1"}));
+  none.Bind(0);
+  try {
+    none.Listen();
+    ADD_FAILURE() << "listened on " << none.Endpoint().toStdString();
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("cannot listen on 192.0.2.1:0: ", 0), 0u)
+        << error.what();
+  }
+  EXPECT_FALSE(none.Listening());
+}
+
+// One dual-stack socket takes clients of both families; the line says so.
+TEST(QtListenerTest, EveryInterfaceIsNamedForBothFamilies) {
+  QtListener any{{QHostAddress(QHostAddress::Any)}};
+  any.Bind(0);
+  any.Listen();
+  const QString port = any.Endpoints().constLast().section(':', -1);
+  EXPECT_EQ(any.Endpoints(), (QStringList{"0.0.0.0:" + port, "[::]:" + port}));
 }
 
 TEST_F(QtAdaptersTest, RefusedRequestIsResetAtOnceAndCannotBeTaken) {

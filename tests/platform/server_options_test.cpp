@@ -19,7 +19,7 @@ TEST(ServerOptionsTest, DefaultsAreTheSystemsFixedValues) {
   const CommandLine parsed = Parse({});
   ASSERT_TRUE(parsed.options);
   EXPECT_EQ(parsed.options->port, 10217);
-  EXPECT_EQ(parsed.options->listen, QHostAddress(QHostAddress::Any));
+  EXPECT_TRUE(parsed.options->listen.isEmpty());
   EXPECT_TRUE(parsed.options->dataDir.isEmpty());
   EXPECT_EQ(parsed.options->tickMs, 5000);
   EXPECT_EQ(parsed.options->handshakeTimeout, std::chrono::seconds(10));
@@ -39,22 +39,42 @@ TEST(ServerOptionsTest, DefaultsAreTheSystemsFixedValues) {
   EXPECT_TRUE(parsed.options->library.isEmpty());
   EXPECT_FALSE(parsed.options->headless);
   EXPECT_FALSE(parsed.options->http);
+  EXPECT_TRUE(parsed.options->logFile.isEmpty());
 }
 
 TEST(ServerOptionsTest, EveryOptionIsTakenUp) {
   const QString here = QDir::currentPath();
-  const CommandLine parsed = Parse({"--port", "4000", "--listen", "::1", "--data-dir", here,
-                                    "--tick-ms", "250", "--handshake-timeout", "2", "--login-rate",
-                                    "0", "--library", "/opt/libkelvane.so.1", "--headless"});
+  const CommandLine parsed =
+      Parse({"--port", "4000", "--listen", "::1", "--data-dir", here, "--tick-ms", "250",
+             "--handshake-timeout", "2", "--login-rate", "0", "--library", "/opt/libkelvane.so.1",
+             "--headless", "--log-file", "/var/log/quorvane/quorvane.log"});
   ASSERT_TRUE(parsed.options) << parsed.message.toStdString();
   EXPECT_EQ(parsed.options->port, 4000);
-  EXPECT_EQ(parsed.options->listen, QHostAddress("::1"));
+  EXPECT_EQ(parsed.options->listen, QStringList{"::1"});
   EXPECT_EQ(parsed.options->dataDir, here);
   EXPECT_EQ(parsed.options->tickMs, 250);
   EXPECT_EQ(parsed.options->handshakeTimeout, std::chrono::seconds(2));
   EXPECT_EQ(parsed.options->loginRate, 0);
   EXPECT_EQ(parsed.options->library, "/opt/libkelvane.so.1");
   EXPECT_TRUE(parsed.options->headless);
+  EXPECT_EQ(parsed.options->logFile, "/var/log/quorvane/quorvane.log");
+}
+
+// Names are resolved when the server starts, not here: parsing never waits
+// for DNS, and a reload does not either.
+TEST(ServerOptionsTest, ListenTakesAddressesAndHostNamesAndMayBeRepeated) {
+  const CommandLine parsed = Parse({"--listen", "localhost", "--listen",
+                                    "192.0.2.7, game.example.org", "--listen", "fe80::1%eth0"});
+  ASSERT_TRUE(parsed.options) << parsed.message.toStdString();
+  EXPECT_EQ(parsed.options->listen,
+            (QStringList{"localhost", "192.0.2.7", "game.example.org", "fe80::1%eth0"}));
+
+  for (const QString wrong : {"300.1.1.1", "not an address", "-x.example", "host:80"}) {
+    const CommandLine refused = Parse({"--listen", "127.0.0.1", "--listen", wrong});
+    EXPECT_FALSE(refused.options) << wrong.toStdString();
+    EXPECT_TRUE(refused.message.contains("--listen needs an IPv4 or IPv6 address or a host name"))
+        << refused.message.toStdString();
+  }
 }
 
 TEST(ServerOptionsTest, EveryDefenceIsTakenUp) {
@@ -140,7 +160,8 @@ TEST(ServerOptionsTest, WrongValuesAreRefusedWithStatusTwo) {
                                        {"--login-rate", "-1"},
                                        {"--login-rate", "1001"},
                                        {"--login-rate", "2.5"},
-                                       {"--listen", "example.org"},
+                                       {"--listen", "300.1.1.1"},
+                                       {"--listen", "under_score"},
                                        {"--data-dir", "/nonexistent/folder"},
                                        {"--unknown"},
                                        {"stray"},
@@ -241,7 +262,7 @@ TEST_F(ConfigFileTest, KeysAreTheOptionsAndTheCommandLineWins) {
   EXPECT_EQ(fromFile.options->tickMs, 250);
   EXPECT_EQ(fromFile.options->handshakeTimeout, std::chrono::milliseconds(1500));
   EXPECT_TRUE(fromFile.options->headless);
-  EXPECT_EQ(fromFile.options->listen, QHostAddress("127.0.0.1"));
+  EXPECT_EQ(fromFile.options->listen, QStringList{"127.0.0.1"});
   ASSERT_TRUE(fromFile.options->http);
   EXPECT_EQ(fromFile.options->http->port, 9100);
 
@@ -358,6 +379,16 @@ TEST(ServerOptionsTest, UsageErrorsAreOneLineWithAHintNotTheWholeHelp) {
     EXPECT_TRUE(parsed.message.endsWith("Try 'quorvane --help' for more information.\n"));
     EXPECT_EQ(parsed.message.count('\n'), 2) << parsed.message.toStdString();
   }
+}
+
+TEST(ServerOptionsTest, OnlySettingsThatCannotChangeWhileRunningWaitForARestart) {
+  const ServerOptions running = *Parse({"--port", "4000", "--log-file", "a.log"}).options;
+  const ServerOptions reread = *Parse({"--port", "4001", "--listen", "127.0.0.1", "--log-file",
+                                       "b.log", "--allow", "10.0.0.0/8", "--deny", "10.9.0.0/16",
+                                       "--welcome-sender", "Guard", "--welcome-text", "Hello"})
+                                    .options;
+  EXPECT_EQ(SettingsAwaitingRestart(running, reread), (QStringList{"port", "listen"}));
+  EXPECT_TRUE(SettingsAwaitingRestart(running, running).isEmpty());
 }
 
 TEST(ServerOptionsTest, LibraryIsTheOptionThenBesideTheProgramThenTheSearchPath) {

@@ -39,7 +39,7 @@ TEST(ServerWindowTest, ConnectionLogShowsNewestOnTopAndGrabsToAPicture) {
   PlainTextLogBox log(window.Text1());
   const kelvane::Library library = kelvane::Library::open(KELVANE_LIBRARY);
   ServerOptions options;
-  options.listen = QHostAddress::LocalHost;
+  options.listen = {"127.0.0.1"};
   options.port = 0;
   Server server(options, library.api(), log);
   server.Start();
