@@ -33,9 +33,9 @@ Form1::Form1(Controls controls, const kelvane::Api& cipher, Generator& generator
       settings_(std::move(settings)),
       admission_(settings_.admission) {
   for (std::size_t index = 0; index < kSlotCount; ++index) {
-    slots_[index] = std::make_unique<SessionSlot>(controls.Sockets[index].get(), cipher, generator,
-                                                  DataOf(controls), settings_.relayRates,
-                                                  settings_.loginRate);
+    slots_[index] =
+        std::make_unique<SessionSlot>(controls.Sockets[index].get(), cipher, generator,
+                                      DataOf(controls), settings_.relayRates, settings_.loginRate);
     WireSlot(index);
   }
   Timer1 = clock_.CreateTimer(TimerKind::kPeriodic, "the NPC timer", [this] { Timer1_Timer(); });

@@ -6,9 +6,9 @@
 #pragma once
 
 #include <array>
-#include <filesystem>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>

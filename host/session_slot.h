@@ -12,8 +12,8 @@
 #include "form1.h"
 #include "generator.h"
 #include "kelvane.hpp"
-#include "relay_budget.h"
 #include "login_rate_limit.h"
+#include "relay_budget.h"
 #include "server_socket.h"
 #include "socket_control.h"
 

@@ -44,7 +44,8 @@ void ServerSocket::Login(ByteView payload) {
   if (const auto found = data_.Find(DataKind::kCharacter, fileName)) {
     // Its own name finds the file at once, without a second case-blind search.
     loaded = LoadCharacter(data_, *found, diagnostics_);
-    if (loaded) characterFile = std::filesystem::path(DataFolderName(DataKind::kCharacter)) / *found;
+    if (loaded)
+      characterFile = std::filesystem::path(DataFolderName(DataKind::kCharacter)) / *found;
   }
   if (loginGate_ && !loginGate_(characterFile)) return;
 

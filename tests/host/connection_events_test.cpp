@@ -231,8 +231,8 @@ TEST_F(ConnectionEventsTest, LinesFollowTheConnectionsLifeAndNameItsSlotAndPeer)
   const std::vector<std::string>& lines = reports_.lines;
   ASSERT_EQ(lines.size(), 7u) << ::testing::PrintToString(lines);
   EXPECT_EQ(lines[0], "I " + kSlot1 + ": accepted");
-  EXPECT_EQ(lines[1],
-            "W " + kSlot1 + ": cannot read character file \"characters/Locked\": Input/output error");
+  EXPECT_EQ(lines[1], "W " + kSlot1 +
+                          ": cannot read character file \"characters/Locked\": Input/output error");
   EXPECT_EQ(lines[2], "I " + kSlot1 + ": logged in as \"Locked\": no character file");
   EXPECT_EQ(lines[3], "I " + kSlot1 + ": logged in as \"Ann\"");
   EXPECT_EQ(lines[4], "I " + slot2 + ": accepted");

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "memory_data_folder.h"
 #include "fake_clock.h"
 #include "fake_socket.h"
 #include "form1.h"
 #include "host_fakes.h"
 #include "linked_api.h"
+#include "memory_data_folder.h"
 #include "protocol_client.h"
 #include "report_log.h"
 

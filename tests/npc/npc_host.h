@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "memory_data_folder.h"
 #include "fake_clock.h"
 #include "fake_socket.h"
 #include "form1.h"
 #include "host_fakes.h"
 #include "linked_api.h"
+#include "memory_data_folder.h"
 #include "opcodes.h"
 #include "protocol_client.h"
 
@@ -25,8 +25,7 @@ class NpcHost {
  public:
   explicit NpcHost(Generator& generator)
       : form_(Form1::Controls{text_, listener_, {sockets_[0], sockets_[1]}, clock_, {}, &data_},
-              LinkedApi(),
-              generator, {}) {
+              LinkedApi(), generator, {}) {
     form_.Form_Load();
   }
 

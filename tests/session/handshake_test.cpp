@@ -13,7 +13,6 @@ namespace quorvane {
 namespace {
 
 using testing::CharacterFile;
-using testing::MemoryDataFolder;
 using ::testing::ElementsAre;
 using testing::FakeSocket;
 using testing::Join;
