@@ -1,8 +1,8 @@
 // The listening sockets on Qt, one per address: each incoming connection,
-// whichever address it came to, becomes a pending request with an id that a slot's socket control
-// can take over while the connection-request handler runs, and that the handler can ask the peer of
-// or refuse; a request left untaken is closed right after the handler
-// returns.
+// whichever address it came to, becomes a pending request with an id that a
+// slot's socket control can take over while the connection-request handler
+// runs, and that the handler can ask the peer of or refuse; a request left
+// untaken is closed right after the handler returns.
 #pragma once
 
 #include <QHostAddress>

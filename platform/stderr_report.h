@@ -41,9 +41,6 @@ class DiagnosticsTap {
   // Hands `line` to every tap.
   static void Deliver(std::string_view line) noexcept;
 
-  // A line of the program's own (start-up, reloads, shutdown): standard error
-  // gets `text` as it stands, taps get it stamped like a report.
-  void ReportProgramLine(Severity severity, std::string_view text) noexcept;
   std::function<void(std::string_view line)> receive_;
 };
 
