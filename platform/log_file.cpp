@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "non_blocking_output.h"
+
 namespace quorvane {
 
 // The open file and the queue that writes to it without ever blocking: a

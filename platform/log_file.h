@@ -7,7 +7,6 @@
 #include <QString>
 #include <memory>
 
-#include "non_blocking_output.h"
 #include "stderr_report.h"
 
 namespace quorvane {
