@@ -23,7 +23,6 @@ QList<QHostAddress> ResolveHostName(const QString& name, QString& error) {
     error = info.errorString();
     return {};
   }
-  if (info.addresses().isEmpty()) error = "no address";
   return info.addresses();
 }
 

@@ -68,8 +68,7 @@ void ReopenLogFile(std::unique_ptr<LogFile>& current, const QString& path) {
     return;
   }
   // The new file opens before the old one closes: a failure leaves the old in use.
-  auto reopened = std::make_unique<LogFile>(path);
-  current = std::move(reopened);
+  current = std::make_unique<LogFile>(path);
 }
 
 }  // namespace quorvane

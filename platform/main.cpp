@@ -26,6 +26,8 @@
 
 namespace {
 
+using quorvane::Severity;
+
 void PrintTo(std::FILE* stream, const QString& text) {
   std::fputs(text.toLocal8Bit().constData(), stream);
   std::fflush(stream);
@@ -33,12 +35,12 @@ void PrintTo(std::FILE* stream, const QString& text) {
 
 // A line for the operator on standard error, shared with the diagnostics
 // through their queue that never blocks, and in the log file.
-void Announce(quorvane::Severity severity, const QString& line) {
+void Announce(Severity severity, const QString& line) {
   quorvane::ReportProgramLine(severity, line.toLocal8Bit().toStdString());
 }
 
 // Such a line naming the program.
-void Tell(quorvane::Severity severity, const QString& text) {
+void Tell(Severity severity, const QString& text) {
   Announce(severity, "quorvane: " + text);
 }
 
@@ -69,7 +71,6 @@ bool HasDisplay() {
 // file is reopened, so that a rotated one is let go.
 void Reload(const QStringList& arguments, quorvane::Server& server,
             std::unique_ptr<quorvane::LogFile>& logFile) {
-  using quorvane::Severity;
   const quorvane::CommandLine reread = quorvane::ParseCommandLine(arguments);
   if (!reread.options) {
     Tell(Severity::kError, "reload failed, settings unchanged: " + reread.error);
@@ -116,7 +117,6 @@ int main(int argc, char* argv[]) {
   // Runs before the application goes, whichever way main returns.
   const FlushAtExit flushAtExit;
 
-  using quorvane::Severity;
   std::unique_ptr<quorvane::LogFile> logFile;
   try {
     quorvane::ReopenLogFile(logFile, options.logFile);
