@@ -1,10 +1,10 @@
-#include "client_session.h"
+#include "client/client_session.h"
 
 #include <algorithm>
 #include <stdexcept>
 #include <utility>
 
-#include "handshake.h"
+#include "session/handshake.h"
 
 namespace quorvane::client {
 namespace {

@@ -1,11 +1,11 @@
-#include "packet_text.h"
+#include "client/packet_text.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string_view>
 
-#include "opcodes.h"
+#include "session/opcodes.h"
 
 namespace quorvane::client {
 namespace {

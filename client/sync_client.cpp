@@ -1,4 +1,4 @@
-#include "sync_client.h"
+#include "client/sync_client.h"
 
 #include <algorithm>
 

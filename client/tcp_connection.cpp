@@ -1,4 +1,4 @@
-#include "tcp_connection.h"
+#include "client/tcp_connection.h"
 
 #include <fcntl.h>
 #include <netdb.h>

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "character_record.h"
 #include "fuzz_check.h"
 #include "fuzz_login.h"
 #include "memory_data_folder.h"
+#include "session/character_record.h"
 
 namespace {
 

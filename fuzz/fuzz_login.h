@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "opcodes.h"
+#include "session/opcodes.h"
 #include "session_harness.h"
 
 namespace quorvane::fuzz {

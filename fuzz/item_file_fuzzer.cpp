@@ -9,9 +9,9 @@
 
 #include "fuzz_check.h"
 #include "fuzz_login.h"
-#include "item_record.h"
 #include "memory_data_folder.h"
-#include "opcodes.h"
+#include "session/item_record.h"
+#include "session/opcodes.h"
 
 namespace {
 

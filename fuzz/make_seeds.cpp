@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "handshake.h"
 #include "kelvane.hpp"
-#include "opcodes.h"
+#include "session/handshake.h"
+#include "session/opcodes.h"
 #include "session_script.h"
 
 namespace {

@@ -13,12 +13,12 @@
 #include "fake_socket.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
-#include "generator.h"
 #include "linked_api.h"
 #include "memory_data_folder.h"
-#include "opcodes.h"
 #include "protocol_client.h"
-#include "server_socket.h"
+#include "session/generator.h"
+#include "session/opcodes.h"
+#include "session/server_socket.h"
 #include "session_script.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "address_admission.h"
+#include "host/address_admission.h"
 
 #include <algorithm>
 #include <utility>

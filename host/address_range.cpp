@@ -1,4 +1,4 @@
-#include "address_range.h"
+#include "host/address_range.h"
 
 #include <arpa/inet.h>
 

@@ -1,4 +1,4 @@
-#include "connection_diagnostics.h"
+#include "host/connection_diagnostics.h"
 
 #include <charconv>
 #include <vector>

@@ -1,8 +1,8 @@
-#include "form1.h"
+#include "host/form1.h"
 
 #include <utility>
 
-#include "connection_diagnostics.h"
+#include "host/connection_diagnostics.h"
 #include "session_slot.h"
 
 namespace quorvane {

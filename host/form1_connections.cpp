@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "form1.h"
+#include "host/form1.h"
 #include "session_slot.h"
 
 namespace quorvane {

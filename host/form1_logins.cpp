@@ -2,7 +2,7 @@
 #include <string>
 #include <utility>
 
-#include "form1.h"
+#include "host/form1.h"
 #include "session_slot.h"
 
 namespace quorvane {

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <string>
 
-#include "form1.h"
+#include "host/form1.h"
 #include "npc_announcements.h"
-#include "opcodes.h"
+#include "session/opcodes.h"
 
 namespace quorvane {
 namespace {

@@ -1,10 +1,10 @@
 // The world a player is shown on logging in: the other player, when that
 // player's own connection has logged in, then the server's characters, each
 // as it stands now. Only this client receives them, after its welcome line.
-#include "form1.h"
+#include "host/form1.h"
 #include "npc_announcements.h"
-#include "opcodes.h"
-#include "player_announcement.h"
+#include "session/opcodes.h"
+#include "session/player_announcement.h"
 #include "session_slot.h"
 
 namespace quorvane {

@@ -1,4 +1,4 @@
-#include "login_rate_limit.h"
+#include "host/login_rate_limit.h"
 
 #include <chrono>
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "form1.h"
-#include "wire_fields.h"
+#include "host/form1.h"
+#include "session/wire_fields.h"
 
 namespace quorvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "relay_budget.h"
+#include "host/relay_budget.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "server_status.h"
+#include "host/server_status.h"
 
 #include <algorithm>
 #include <numeric>

@@ -6,16 +6,16 @@
 #include <optional>
 #include <string>
 
-#include "address_range.h"
-#include "clock.h"
-#include "data_files.h"
-#include "form1.h"
-#include "generator.h"
+#include "host/address_range.h"
+#include "host/clock.h"
+#include "host/form1.h"
+#include "host/login_rate_limit.h"
+#include "host/relay_budget.h"
 #include "kelvane.hpp"
-#include "login_rate_limit.h"
-#include "relay_budget.h"
-#include "server_socket.h"
-#include "socket_control.h"
+#include "session/data_files.h"
+#include "session/generator.h"
+#include "session/server_socket.h"
+#include "session/socket_control.h"
 
 namespace quorvane {
 

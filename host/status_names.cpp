@@ -1,4 +1,4 @@
-#include "status_names.h"
+#include "host/status_names.h"
 
 namespace quorvane {
 

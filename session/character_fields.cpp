@@ -1,4 +1,4 @@
-#include "character_fields.h"
+#include "session/character_fields.h"
 
 #include <cstddef>
 #include <limits>

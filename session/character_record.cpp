@@ -1,9 +1,9 @@
-#include "character_record.h"
+#include "session/character_record.h"
 
 #include <algorithm>
 #include <cstdint>
 
-#include "character_fields.h"
+#include "session/character_fields.h"
 
 namespace quorvane {
 

@@ -1,7 +1,7 @@
-#include "data_files.h"
+#include "session/data_files.h"
 
-#include "character_record.h"
-#include "item_record.h"
+#include "session/character_record.h"
+#include "session/item_record.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "item_record.h"
+#include "session/item_record.h"
 
 #include <cassert>
 

@@ -2,11 +2,11 @@
 // records of the character's item file, one packet each.
 #include <cstdint>
 
-#include "data_file_names.h"
-#include "item_record.h"
-#include "opcodes.h"
-#include "server_socket.h"
-#include "wire_fields.h"
+#include "session/data_file_names.h"
+#include "session/item_record.h"
+#include "session/opcodes.h"
+#include "session/server_socket.h"
+#include "session/wire_fields.h"
 
 namespace quorvane {
 namespace {

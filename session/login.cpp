@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "data_file_names.h"
-#include "opcodes.h"
-#include "player_announcement.h"
-#include "server_socket.h"
-#include "wire_fields.h"
+#include "session/data_file_names.h"
+#include "session/opcodes.h"
+#include "session/player_announcement.h"
+#include "session/server_socket.h"
+#include "session/wire_fields.h"
 
 namespace quorvane {
 namespace {

@@ -1,9 +1,9 @@
-#include "player_announcement.h"
+#include "session/player_announcement.h"
 
 #include <array>
 #include <cstdint>
 
-#include "wire_fields.h"
+#include "session/wire_fields.h"
 
 namespace quorvane {
 

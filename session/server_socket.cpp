@@ -1,4 +1,4 @@
-#include "server_socket.h"
+#include "session/server_socket.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <limits>
 #include <utility>
 
-#include "handshake.h"
-#include "opcodes.h"
+#include "session/handshake.h"
+#include "session/opcodes.h"
 
 namespace quorvane {
 namespace {

@@ -2,8 +2,8 @@
 // and one more entry per level threshold they pass.
 #include <cstdint>
 
-#include "opcodes.h"
-#include "server_socket.h"
+#include "session/opcodes.h"
+#include "session/server_socket.h"
 
 namespace quorvane {
 namespace {

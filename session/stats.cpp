@@ -4,9 +4,9 @@
 #include <iterator>
 #include <limits>
 
-#include "opcodes.h"
-#include "server_socket.h"
-#include "wire_fields.h"
+#include "session/opcodes.h"
+#include "session/server_socket.h"
+#include "session/wire_fields.h"
 
 namespace quorvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "welcome_line.h"
+#include "session/welcome_line.h"
 
 namespace quorvane {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "bytes.h"
+#include "session/bytes.h"
 
 namespace quorvane::testing {
 

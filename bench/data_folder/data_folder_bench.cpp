@@ -12,9 +12,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "cached_data_folder.h"
-#include "data_files.h"
-#include "direct_data_folder.h"
+#include "platform/data/cached_data_folder.h"
+#include "platform/data/direct_data_folder.h"
+#include "session/data_files.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "client_session.h"
+#include "client/client_session.h"
 #include "wire.h"
 
 namespace quorvane::bench {

@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "bench_data.h"
-#include "opcodes.h"
 #include "placement.h"
 #include "raw_peers.h"
+#include "session/opcodes.h"
 
 namespace quorvane::bench {
 namespace {

@@ -12,11 +12,11 @@
 
 #include "bench_data.h"
 #include "figures.h"
-#include "opcodes.h"
 #include "placement.h"
 #include "protocol_peer.h"
 #include "scenarios.h"
 #include "server_process.h"
+#include "session/opcodes.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // ClientSession on bytes from a server end built by hand: the reply and the
 // packets must come out the same however TCP cuts them, and a bad reply or
 // an out-of-sequence packet must break the session.
-#include "client_session.h"
+#include "client/client_session.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "handshake.h"
 #include "kelvane.hpp"
+#include "session/handshake.h"
 
 namespace quorvane::client {
 namespace {

@@ -1,6 +1,6 @@
 // The packet printer takes its names from the opcode table, in both
 // directions, and decodes the fields of packets of the expected shape.
-#include "packet_text.h"
+#include "client/packet_text.h"
 
 #include <gtest/gtest.h>
 

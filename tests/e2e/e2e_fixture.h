@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "opcodes.h"
-#include "packet_text.h"
+#include "client/packet_text.h"
+#include "client/sync_client.h"
 #include "server_process.h"
-#include "sync_client.h"
+#include "session/opcodes.h"
 
 namespace quorvane::testing {
 

@@ -1,6 +1,6 @@
 // Handshake, ping, chat and movement over real TCP against the real server.
 #include "e2e_fixture.h"
-#include "opcodes.h"
+#include "session/opcodes.h"
 
 namespace quorvane::testing {
 namespace {

@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "client/sync_client.h"
+#include "client/tcp_connection.h"
 #include "data_folder.h"
 #include "expected_packets.h"
-#include "opcodes.h"
 #include "server_process.h"
-#include "sync_client.h"
-#include "tcp_connection.h"
+#include "session/opcodes.h"
 
 namespace quorvane::testing {
 namespace {

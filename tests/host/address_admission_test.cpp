@@ -1,7 +1,7 @@
 // The address rules on their own, on times the test sets: allow and deny,
 // slots per address, automatic bans, the timeout penalty and the bound on
 // what is remembered.
-#include "address_admission.h"
+#include "host/address_admission.h"
 
 #include <gtest/gtest.h>
 

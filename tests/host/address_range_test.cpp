@@ -1,6 +1,6 @@
 // Peer addresses and the ranges of --allow and --deny: parsing, the IPv4
 // form of mapped addresses, and which addresses a range holds.
-#include "address_range.h"
+#include "host/address_range.h"
 
 #include <gtest/gtest.h>
 

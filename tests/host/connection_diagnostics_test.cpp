@@ -1,6 +1,6 @@
 // The lines the host writes about its connections, on a fake clock: one per
 // event, named by slot and peer, with bursts of refusals and drops summed up.
-#include "connection_diagnostics.h"
+#include "host/connection_diagnostics.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
 // Form1's start-up, slot assignment, log and relay on fake controls.
-#include "form1.h"
+#include "host/form1.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "client_session.h"
+#include "client/client_session.h"
+#include "client/packet_text.h"
 #include "fake_clock.h"
 #include "host_fakes.h"
-#include "packet_text.h"
 #include "recording_socket.h"
 
 namespace quorvane::testing {

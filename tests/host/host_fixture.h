@@ -15,7 +15,7 @@
 
 #include "fake_clock.h"
 #include "fake_socket.h"
-#include "form1.h"
+#include "host/form1.h"
 #include "host_fakes.h"
 #include "linked_api.h"
 #include "memory_data_folder.h"

@@ -12,10 +12,10 @@
 
 #include "fake_clock.h"
 #include "fake_socket.h"
-#include "form1.h"
+#include "host/form1.h"
+#include "host/login_rate_limit.h"
 #include "host_fakes.h"
 #include "linked_api.h"
-#include "login_rate_limit.h"
 #include "memory_data_folder.h"
 #include "protocol_client.h"
 #include "report_log.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host_fakes.h"
-#include "socket_control.h"
+#include "session/socket_control.h"
 
 namespace quorvane::testing {
 

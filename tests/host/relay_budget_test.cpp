@@ -1,6 +1,6 @@
 // The relay token buckets on times the test sets: the burst, the steady rate,
 // packets larger than a bucket, and limits turned off.
-#include "relay_budget.h"
+#include "host/relay_budget.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // snapshot says about each slot, the NPCs and the server's counters after the
 // host's own events, and after the events that the host's policy raises
 // (refusals, bans, dropped relays), which the tests raise themselves.
-#include "server_status.h"
+#include "host/server_status.h"
 
 #include <gtest/gtest.h>
 
@@ -15,13 +15,13 @@
 
 #include "fake_clock.h"
 #include "fake_socket.h"
-#include "form1.h"
+#include "host/form1.h"
 #include "host_fakes.h"
 #include "linked_api.h"
 #include "memory_data_folder.h"
-#include "opcodes.h"
 #include "protocol_client.h"
 #include "sample_files.h"
+#include "session/opcodes.h"
 
 namespace quorvane::testing {
 namespace {

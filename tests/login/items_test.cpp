@@ -1,8 +1,8 @@
 // SendItems: the four fixed entries, then the item file's non-empty records.
 #include <gtest/gtest.h>
 
-#include "item_record.h"
 #include "login_session.h"
+#include "session/item_record.h"
 
 namespace quorvane::testing {
 namespace {

@@ -7,10 +7,10 @@
 #include <memory>
 #include <optional>
 
+#include "client/sync_client.h"
 #include "data_folder.h"
 #include "expected_packets.h"
 #include "server_process.h"
-#include "sync_client.h"
 
 namespace quorvane::testing {
 namespace {

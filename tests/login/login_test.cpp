@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "login_session.h"
-#include "welcome_line.h"
+#include "session/welcome_line.h"
 
 namespace quorvane::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "generator.h"
+#include "session/generator.h"
 
 #include <gtest/gtest.h>
 

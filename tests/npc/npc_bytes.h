@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bytes.h"
+#include "session/bytes.h"
 
 namespace quorvane::testing {
 

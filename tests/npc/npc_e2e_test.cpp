@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "client/sync_client.h"
 #include "data_folder.h"
 #include "expected_packets.h"
 #include "npc_bytes.h"
-#include "opcodes.h"
 #include "server_process.h"
-#include "sync_client.h"
+#include "session/opcodes.h"
 
 namespace quorvane::testing {
 namespace {

@@ -12,12 +12,12 @@
 
 #include "fake_clock.h"
 #include "fake_socket.h"
-#include "form1.h"
+#include "host/form1.h"
 #include "host_fakes.h"
 #include "linked_api.h"
 #include "memory_data_folder.h"
-#include "opcodes.h"
 #include "protocol_client.h"
+#include "session/opcodes.h"
 
 namespace quorvane::testing {
 

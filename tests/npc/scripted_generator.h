@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "generator.h"
+#include "session/generator.h"
 
 namespace quorvane::testing {
 

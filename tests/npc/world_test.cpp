@@ -10,8 +10,8 @@
 #include "expected_packets.h"
 #include "npc_host.h"
 #include "npc_script.h"
-#include "opcodes.h"
 #include "scripted_generator.h"
+#include "session/opcodes.h"
 
 namespace quorvane::testing {
 namespace {

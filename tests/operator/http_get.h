@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "tcp_connection.h"
+#include "client/tcp_connection.h"
 
 namespace quorvane::testing {
 

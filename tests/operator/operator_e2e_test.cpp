@@ -18,12 +18,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "client/sync_client.h"
 #include "data_folder.h"
 #include "http_get.h"
-#include "opcodes.h"
 #include "sample_files.h"
 #include "server_process.h"
-#include "sync_client.h"
+#include "session/opcodes.h"
 
 namespace quorvane::testing {
 namespace {

@@ -1,7 +1,7 @@
 // The cache of the data folder under an operator's edits: each lookup must see
 // the folder as it stands at that moment, whether or not the event loop ran
 // since the change.
-#include "cached_data_folder.h"
+#include "platform/data/cached_data_folder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -22,10 +22,10 @@
 #include "host_fakes.h"
 #include "kelvane.hpp"
 #include "loopback_client.h"
-#include "opcodes.h"
-#include "qt_listener.h"
-#include "qt_socket_control.h"
-#include "server.h"
+#include "platform/net/qt_listener.h"
+#include "platform/net/qt_socket_control.h"
+#include "platform/server/server.h"
+#include "session/opcodes.h"
 #include "spin.h"
 
 namespace quorvane {

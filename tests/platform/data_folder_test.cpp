@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "cached_data_folder.h"
 #include "data_folder.h"
-#include "direct_data_folder.h"
+#include "platform/data/cached_data_folder.h"
+#include "platform/data/direct_data_folder.h"
 #include "scratch_folder.h"
 
 namespace quorvane {

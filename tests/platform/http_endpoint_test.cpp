@@ -1,7 +1,7 @@
 // The HTTP endpoint on the test's own event loop, over loopback: what each
 // path answers, and the bounds on connections, request sizes, slow requests
 // and answers left unread.
-#include "http_endpoint.h"
+#include "platform/monitoring/http_endpoint.h"
 
 #include <gtest/gtest.h>
 

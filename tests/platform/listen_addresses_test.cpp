@@ -1,5 +1,5 @@
 // --listen: addresses stand for themselves, names for what they resolve to.
-#include "listen_addresses.h"
+#include "platform/net/listen_addresses.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // --log-file: the operator's lines also go, stamped, to a file that SIGHUP
 // reopens so that a rotated log is let go.
-#include "log_file.h"
+#include "platform/output/log_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -8,9 +8,9 @@
 #include <deque>
 #include <optional>
 
-#include "client_session.h"
+#include "client/client_session.h"
+#include "client/tcp_connection.h"
 #include "spin.h"
-#include "tcp_connection.h"
 
 namespace quorvane::testing {
 

@@ -1,7 +1,7 @@
 // The metrics text for a snapshot with a distinct value in every counter: the
 // samples written out by hand for each area, and the shape every family must
 // have for a Prometheus scraper.
-#include "metrics_exposition.h"
+#include "platform/monitoring/metrics_exposition.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "opcodes.h"
-#include "traffic_counters.h"
+#include "session/opcodes.h"
+#include "session/traffic_counters.h"
 
 namespace quorvane {
 namespace {

@@ -1,6 +1,6 @@
 // Output that never blocks: a pipe or socket whose reader has stalled costs
 // lines, counted and told of once the reader is back, never a wait.
-#include "non_blocking_output.h"
+#include "platform/output/non_blocking_output.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>

@@ -17,12 +17,12 @@
 
 #include <QStringList>
 
-#include "address_range.h"
-#include "guarded.h"
-#include "qt_listener.h"
-#include "qt_socket_control.h"
+#include "client/tcp_connection.h"
+#include "host/address_range.h"
+#include "platform/loop/guarded.h"
+#include "platform/net/qt_listener.h"
+#include "platform/net/qt_socket_control.h"
 #include "spin.h"
-#include "tcp_connection.h"
 
 namespace quorvane {
 namespace {

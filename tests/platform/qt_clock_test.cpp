@@ -1,5 +1,5 @@
 // The host's timers on Qt's event loop.
-#include "qt_clock.h"
+#include "platform/loop/qt_clock.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "server_options.h"
+#include "platform/options/server_options.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The window on the offscreen platform, fed by the real server path:
 // connections through the Qt listener reach Form1, whose log lines land in
 // the window's log box.
-#include "server_window.h"
+#include "platform/window/server_window.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@
 #include <chrono>
 #include <vector>
 
-#include "plain_text_log_box.h"
-#include "server.h"
+#include "client/tcp_connection.h"
+#include "platform/server/server.h"
+#include "platform/window/plain_text_log_box.h"
 #include "spin.h"
-#include "tcp_connection.h"
 
 namespace quorvane {
 namespace {

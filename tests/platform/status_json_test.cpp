@@ -1,6 +1,6 @@
 // /status as JSON: the slot table with what each state has to show, the NPC
 // table, and the connection counters.
-#include "status_json.h"
+#include "platform/monitoring/status_json.h"
 
 #include <gtest/gtest.h>
 

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "fake_clock.h"
-#include "server_status.h"
-#include "server_window.h"
+#include "host/server_status.h"
+#include "platform/output/stderr_report.h"
+#include "platform/window/server_window.h"
+#include "platform/window/status_tables.h"
 #include "spin.h"
-#include "status_tables.h"
-#include "stderr_report.h"
 
 namespace quorvane {
 namespace {

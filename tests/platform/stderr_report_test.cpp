@@ -1,5 +1,5 @@
 // The lines reports become on standard error: time, level, subject, message.
-#include "stderr_report.h"
+#include "platform/output/stderr_report.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "stdout_log_box.h"
+#include "platform/output/stdout_log_box.h"
 
 #include <gtest/gtest.h>
 

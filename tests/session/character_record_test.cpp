@@ -1,4 +1,4 @@
-#include "character_record.h"
+#include "session/character_record.h"
 #include "report_log.h"
 
 #include <gtest/gtest.h>

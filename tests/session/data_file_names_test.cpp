@@ -1,4 +1,4 @@
-#include "data_file_names.h"
+#include "session/data_file_names.h"
 
 #include <gtest/gtest.h>
 

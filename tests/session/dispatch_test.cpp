@@ -6,7 +6,7 @@
 #include <string>
 
 #include "memory_data_folder.h"
-#include "opcodes.h"
+#include "session/opcodes.h"
 #include "session_harness.h"
 
 namespace quorvane {

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "memory_data_folder.h"
-#include "opcodes.h"
 #include "sample_files.h"
+#include "session/opcodes.h"
 #include "session_harness.h"
 
 namespace quorvane {

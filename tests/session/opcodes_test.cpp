@@ -1,6 +1,6 @@
 // The opcode table against the protocol's opcodes written out by hand: every
 // constant's value, and each value's name and direction.
-#include "opcodes.h"
+#include "session/opcodes.h"
 
 #include <gtest/gtest.h>
 

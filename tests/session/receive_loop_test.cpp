@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "opcodes.h"
 #include "report_log.h"
+#include "session/opcodes.h"
 #include "session_harness.h"
 
 namespace quorvane {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "opcodes.h"
+#include "session/opcodes.h"
 #include "session_harness.h"
 
 namespace quorvane {

@@ -1,11 +1,11 @@
 // The session's packet counters: each packet counted once, when it is opened
 // or sealed, under its opcode and with its size on the wire; packets that
 // never made it are not counted.
-#include "traffic_counters.h"
+#include "session/traffic_counters.h"
 
 #include <gtest/gtest.h>
 
-#include "opcodes.h"
+#include "session/opcodes.h"
 #include "session_harness.h"
 
 namespace quorvane {

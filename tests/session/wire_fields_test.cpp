@@ -1,4 +1,4 @@
-#include "wire_fields.h"
+#include "session/wire_fields.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "opcodes.h"
+#include "session/opcodes.h"
 
 namespace quorvane::testing {
 namespace {

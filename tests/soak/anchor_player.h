@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "sync_client.h"
+#include "client/sync_client.h"
 
 namespace quorvane::testing {
 

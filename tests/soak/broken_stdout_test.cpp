@@ -7,11 +7,11 @@
 #include <string>
 #include <thread>
 
+#include "client/sync_client.h"
+#include "client/tcp_connection.h"
 #include "data_folder.h"
-#include "opcodes.h"
 #include "server_process.h"
-#include "sync_client.h"
-#include "tcp_connection.h"
+#include "session/opcodes.h"
 
 namespace quorvane::testing {
 namespace {

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "opcodes.h"
+#include "session/opcodes.h"
 
 namespace quorvane::testing {
 namespace {

@@ -12,8 +12,8 @@
 #include <random>
 #include <string>
 
-#include "client_session.h"
-#include "tcp_connection.h"
+#include "client/client_session.h"
+#include "client/tcp_connection.h"
 
 namespace quorvane::testing {
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "bytes.h"
 #include "scratch_folder.h"
+#include "session/bytes.h"
 
 namespace quorvane::testing {
 

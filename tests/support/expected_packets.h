@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "opcodes.h"
 #include "protocol_client.h"
 #include "sample_files.h"
+#include "session/opcodes.h"
 
 namespace quorvane::testing {
 

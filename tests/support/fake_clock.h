@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "clock.h"
+#include "host/clock.h"
 
 namespace quorvane::testing {
 

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "bytes.h"
-#include "socket_control.h"
+#include "session/bytes.h"
+#include "session/socket_control.h"
 
 namespace quorvane::testing {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "listener.h"
-#include "text_box.h"
+#include "host/listener.h"
+#include "host/text_box.h"
 
 namespace quorvane::testing {
 

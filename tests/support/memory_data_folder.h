@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "data_file_names.h"
-#include "data_files.h"
+#include "session/data_file_names.h"
+#include "session/data_files.h"
 
 namespace quorvane::testing {
 

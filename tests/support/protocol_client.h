@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "bytes.h"
-#include "handshake.h"
 #include "kelvane.hpp"
+#include "session/bytes.h"
+#include "session/handshake.h"
 
 namespace quorvane::testing {
 

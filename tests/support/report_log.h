@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "diagnostics.h"
+#include "session/diagnostics.h"
 
 namespace quorvane::testing {
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "bytes.h"
+#include "session/bytes.h"
 
 namespace quorvane::testing {
 

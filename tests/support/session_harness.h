@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "fake_socket.h"
-#include "generator.h"
 #include "linked_api.h"
 #include "memory_data_folder.h"
 #include "protocol_client.h"
-#include "server_socket.h"
+#include "session/generator.h"
+#include "session/server_socket.h"
 
 namespace quorvane::testing {
 

@@ -9,12 +9,12 @@
 #include <iterator>
 #include <sstream>
 
-#include "character_record.h"
 #include "data_command.h"
 #include "data_folder.h"
-#include "direct_data_folder.h"
 #include "expected_packets.h"
-#include "item_record.h"
+#include "platform/data/direct_data_folder.h"
+#include "session/character_record.h"
+#include "session/item_record.h"
 
 namespace quorvane::testing {
 namespace {

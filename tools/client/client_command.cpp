@@ -3,7 +3,7 @@
 #include <charconv>
 #include <stdexcept>
 
-#include "opcodes.h"
+#include "session/opcodes.h"
 
 namespace quorvane::client {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "client_session.h"
+#include "client/client_session.h"
 
 namespace quorvane::client {
 

@@ -11,10 +11,10 @@
 #include <random>
 #include <string>
 
+#include "client/client_session.h"
+#include "client/packet_text.h"
+#include "client/tcp_connection.h"
 #include "client_command.h"
-#include "client_session.h"
-#include "packet_text.h"
-#include "tcp_connection.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <iterator>
 #include <optional>
 
-#include "character_fields.h"
 #include "record_encoding.h"
 #include "record_text.h"
+#include "session/character_fields.h"
 
 namespace quorvane::data {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "character_fields.h"
+#include "session/character_fields.h"
 
 namespace quorvane::data {
 namespace {

@@ -3,9 +3,9 @@
 
 #include <vector>
 
-#include "bytes.h"
-#include "character_record.h"
-#include "item_record.h"
+#include "session/bytes.h"
+#include "session/character_record.h"
+#include "session/item_record.h"
 
 namespace quorvane::data {
 

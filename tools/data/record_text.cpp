@@ -5,9 +5,9 @@
 #include <sstream>
 #include <string_view>
 
-#include "character_fields.h"
-#include "character_record.h"
-#include "item_record.h"
+#include "session/character_fields.h"
+#include "session/character_record.h"
+#include "session/item_record.h"
 
 namespace quorvane::data {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "bytes.h"
+#include "session/bytes.h"
 
 namespace quorvane::data {
 

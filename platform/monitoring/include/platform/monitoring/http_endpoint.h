@@ -1,0 +1,66 @@
+// The HTTP endpoint for monitoring: /metrics (Prometheus text), /health and
+// /status (JSON), served by Qt's HTTP server on the event thread. Each answer
+// is built from one status snapshot, so a request costs the game a few
+// kilobytes of formatting and never waits. The endpoint bounds what a client
+// can hold: the number of connections, the size of a request, the time a
+// request may take to arrive, and the answers waiting for a client that does
+// not read them.
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "host/server_status.h"
+
+class QHttpServer;
+
+namespace quorvane {
+
+class HttpEndpoint {
+ public:
+  struct Sources {
+    std::function<ServerSnapshot()> snapshot;
+    // Whether the game's listener is up.
+    std::function<bool()> listening;
+  };
+  struct Limits {
+    // Connections over this are closed as soon as they are accepted.
+    int maxConnections = 16;
+    // A request (head and body) longer than this closes its connection.
+    qint64 maxRequestBytes = 8 * 1024;
+    // A request must arrive whole within this from its first byte, and a
+    // connection that starts no request within this of its last is closed.
+    std::chrono::milliseconds requestDeadline{10000};
+    // A client that lets more answers than this pile up unread is dropped.
+    qint64 maxUnsentBytes = 1024 * 1024;
+  };
+
+  explicit HttpEndpoint(Sources sources);
+  HttpEndpoint(Sources sources, Limits limits);
+  HttpEndpoint(const HttpEndpoint&) = delete;
+  HttpEndpoint& operator=(const HttpEndpoint&) = delete;
+  ~HttpEndpoint();
+
+  // Throws std::runtime_error "cannot serve HTTP on ADDR:PORT: reason". Port 0
+  // takes any free port (see Endpoint).
+  void Listen(const QHostAddress& address, quint16 port);
+  // "ADDR:PORT" being served on (IPv6 addresses in brackets).
+  QString Endpoint() const;
+  // Connections open at this moment.
+  int Connections() const;
+
+ private:
+  class BoundedServer;
+
+  void Route();
+
+  Sources sources_;
+  std::unique_ptr<QHttpServer> http_;
+  // Owned by http_ once bound.
+  BoundedServer* tcp_ = nullptr;
+};
+
+}  // namespace quorvane

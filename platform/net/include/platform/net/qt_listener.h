@@ -1,0 +1,77 @@
+// The listening sockets on Qt, one per address: each incoming connection,
+// whichever address it came to, becomes a pending request with an id that a
+// slot's socket control can take over while the connection-request handler
+// runs, and that the handler can ask the peer of or refuse; a request left
+// untaken is closed right after the handler returns.
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "host/listener.h"
+
+namespace quorvane {
+
+class QtListener final : public Listener {
+ public:
+  using RequestHandler = std::function<void(std::int32_t requestID)>;
+
+  // QHostAddress::Any is every interface, IPv6 and IPv4 on one socket.
+  explicit QtListener(QList<QHostAddress> addresses);
+
+  // Replaces the addresses; takes effect at the next Listen.
+  void SetAddresses(QList<QHostAddress> addresses);
+  void SetConnectionRequestHandler(RequestHandler handler);
+  // Bind keeps the port; Listen opens a socket on each address with that
+  // port. Port 0 takes a free port, the same on every address (see
+  // Endpoints). An address the system does not have (a name's IPv6 address
+  // on a host without IPv6, say) is passed over and named in Skipped; any
+  // other failure, or every address passed over, throws.
+  void Bind(std::uint16_t port) override;
+  void Listen() override;
+  PeerEndpoint PendingPeer(std::int32_t requestID) const override;
+  void Refuse(std::int32_t requestID) override;
+
+  // Hands the pending connection of `requestID` over to `owner`, its new Qt
+  // parent; null when there is none (taken already, or the handler has
+  // returned).
+  QTcpSocket* Take(std::int32_t requestID, QObject& owner);
+
+  // "ADDR:PORT" of every address listened on (IPv6 addresses in brackets);
+  // a socket on every interface names both "0.0.0.0:PORT" and "[::]:PORT"
+  // when it takes IPv4 and IPv6 clients alike.
+  QStringList Endpoints() const;
+  // The endpoints, separated by ", ".
+  QString Endpoint() const { return Endpoints().join(", "); }
+  // "cannot listen on ADDR:PORT: reason" for each address passed over.
+  const QStringList& Skipped() const { return skipped_; }
+  bool Listening() const { return !servers_.empty(); }
+
+ private:
+  // Listens on every address with `port`; false when port 0 gave a port the
+  // first address had free but a later one had not, to be tried again.
+  bool ListenOn(quint16 port);
+  void AcceptPending(QTcpServer& server);
+
+  QList<QHostAddress> addresses_;
+  std::vector<std::unique_ptr<QTcpServer>> servers_;
+  QStringList skipped_;
+  quint16 port_ = 0;
+  RequestHandler onRequest_;
+  std::int32_t lastRequestID_ = 0;
+  std::int32_t pendingID_ = 0;
+  // Owned by the server that accepted it until taken.
+  QTcpSocket* pending_ = nullptr;
+};
+
+// "ADDR:PORT", with IPv6 addresses in brackets.
+QString FormatEndpoint(const QHostAddress& address, quint16 port);
+
+}  // namespace quorvane
