@@ -1,4 +1,4 @@
-# One man page per program, written in scdoc's markup (man/*.scd) and turned
+# One man page per program, written in scdoc's markup (docs/man/*.scd) and turned
 # into compressed roff at build time. scdoc is small but optional: a build that
 # only runs the server does without it.
 if(QUORVANE_MANPAGES STREQUAL "OFF")
@@ -15,7 +15,7 @@ endif()
 
 set(pages)
 foreach(program quorvane quorvane-client quorvane-data)
-  set(source ${CMAKE_CURRENT_SOURCE_DIR}/man/${program}.1.scd)
+  set(source ${PROJECT_SOURCE_DIR}/docs/man/${program}.1.scd)
   set(roff ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1)
   set(page ${roff}.gz)
   # gzip -n keeps the time stamp out, so the page is the same on every build.

@@ -14,7 +14,8 @@ if(NOT newest MATCHES "^quorvane \\(${PROJECT_VERSION}\\) ")
 endif()
 
 # Every package carries the copyright file and the Debian changelog; the
-# server's also the README and the project's own CHANGELOG.md.
+# server's also the README (with the docs/ pages beside it, see CMakeLists.txt)
+# and the project's own CHANGELOG.md.
 set(changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
 add_custom_command(OUTPUT ${changelog}
   COMMAND sh -c "gzip -9n -c \"$0\" > \"$1\"" ${debian}/changelog ${changelog}

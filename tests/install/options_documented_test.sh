@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Every option a program lists in its --help is documented where an operator
-# looks for it: the README, the program's man page and its bash completion;
-# the server's settings are also keys of the example configuration file, each
-# shown at its default. Qt's own --help-all needs no mention.
+# Every option a program lists in its --help is documented where its reader
+# looks for it: the program's page under docs/, its man page and its bash
+# completion; the server's settings are also keys of the example configuration
+# file, each shown at its default. Qt's own --help-all needs no mention.
 # Usage: options_documented_test.sh SOURCE_DIR PROGRAM...
 set -uo pipefail
 source_dir=$1
@@ -12,7 +12,11 @@ for program in "$@"; do
   name=$(basename "$program")
   options=$("$program" --help | grep -oE -- '--[a-z][a-z0-9-]+' | grep -vx -- --help-all | sort -u)
   [ -n "$options" ] || { echo "FAILED: $name --help lists no options"; failures=$((failures + 1)); }
-  for place in README.md "packaging/man/$name.1.scd" "packaging/completion/$name"; do
+  case $name in
+    quorvane-client) page=docs/client-developers.md ;;
+    *) page=docs/operating.md ;;
+  esac
+  for place in "$page" "docs/man/$name.1.scd" "packaging/completion/$name"; do
     for option in $options; do
       if ! grep -qF -- "$option" "$source_dir/$place"; then
         echo "FAILED: $name $option is missing from $place"

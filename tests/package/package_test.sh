@@ -53,7 +53,9 @@ has quorvane usr/bin/quorvane usr/bin/quorvane-client usr/bin/quorvane-data \
   usr/share/bash-completion/completions/quorvane-client \
   usr/share/bash-completion/completions/quorvane-data \
   usr/share/quorvane/sample-data/characters/Mirelle usr/share/quorvane/sample-data/items/Mirelle \
-  usr/share/doc/quorvane/copyright usr/share/doc/quorvane/changelog.gz
+  usr/share/doc/quorvane/copyright usr/share/doc/quorvane/changelog.gz \
+  usr/share/doc/quorvane/README.md usr/share/doc/quorvane/docs/operating.md \
+  usr/share/doc/quorvane/docs/screenshot.png
 lacks quorvane 'libkelvane|include/'
 has libkelvane1 "usr/lib/$multiarch/libkelvane.so.1" "usr/lib/$multiarch/libkelvane.so.$version" \
   usr/share/doc/libkelvane1/copyright
