@@ -81,7 +81,6 @@ build() {
 use_sandbox_podman() {
   local dir=$1
   if [ -z "${CONTAINERS_CONF:-}" ]; then
-    mkdir -p "$dir"
     printf '[containers]\ndefault_ulimits = []\n' >"$dir/containers.conf"
     export CONTAINERS_CONF=$dir/containers.conf
   fi

@@ -38,7 +38,8 @@ use_sandbox_podman "$work"
 rootfs=$work/rootfs
 true_program=$(type -P true)
 mkdir -p "$rootfs"
-cp --parents "$true_program" $(ldd "$true_program" | grep -o '/[^ ]*') "$rootfs"/
+mapfile -t libraries < <(ldd "$true_program" | grep -o '/[^ ]*')
+cp --parents "$true_program" "${libraries[@]}" "$rootfs"/
 if ! output=$("${PODMAN[@]}" run --rm --network host --rootfs "$rootfs" "$true_program" 2>&1); then
   echo "SKIPPED: podman cannot run a container here: $output"
   exit 77
@@ -146,7 +147,7 @@ start fresh-$$ --volume "$volume:/var/lib/quorvane" --
 pid1=$("${PODMAN[@]}" exec fresh-$$ cat /proc/1/comm)
 [ "$pid1" = quorvane ] || fail "PID 1 is $pid1, not the server"
 uids=$("${PODMAN[@]}" exec fresh-$$ sed -n 's/^Uid:\s*//p' /proc/1/status)
-[ "$(echo $uids)" = "10217 10217 10217 10217" ] || fail "the server runs as $uids, not 10217"
+[ "$uids" = $'10217\t10217\t10217\t10217' ] || fail "the server runs as $uids, not 10217"
 arguments=$("${PODMAN[@]}" exec fresh-$$ cat /proc/1/cmdline | tr '\0' ' ')
 [[ $arguments == *--headless* ]] || fail "the server is not headless: $arguments"
 # Mirelle stands at 42,57 in the sample data.
