@@ -10,14 +10,20 @@ PACKAGES=(
   # HttpServer's CMake package needs WebSockets' without the package saying so.
   qt6-httpserver-dev qt6-websockets-dev
 )
+# What scripts/image and its test need: podman builds and runs the image with
+# runc, mmdebstrap makes its Debian base, curl reads the running image's
+# /health.
+IMAGE_PACKAGES=(podman runc mmdebstrap curl)
 # What the tests, benchmarks and fuzzers need on top, and the tools the
 # package tests use: man pages, .deb files and their checks, unit checks; and
-# promtool, from prometheus, which checks the metrics the server exports.
+# promtool, from prometheus, which checks the metrics the server exports; and
+# the image test's.
 TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   scdoc dpkg-dev file lintian systemd procps
   prometheus
+  "${IMAGE_PACKAGES[@]}"
 )
 
 # ensure_packages [more packages...]: PACKAGES and the ones given.
@@ -65,4 +71,19 @@ build() {
   shift
   configure "$dir" "$@"
   cmake --build "$dir"
+}
+
+# use_sandbox_podman DIR: sets PODMAN to a podman that runs on these machines
+# too, with runc and without systemd (cgroupfs), and, unless CONTAINERS_CONF
+# already names one, a containers.conf in DIR that sets no ulimits, as the
+# sandbox may not raise them. Its callers add --network host: there is no
+# container network here.
+use_sandbox_podman() {
+  local dir=$1
+  if [ -z "${CONTAINERS_CONF:-}" ]; then
+    printf '[containers]\ndefault_ulimits = []\n' >"$dir/containers.conf"
+    export CONTAINERS_CONF=$dir/containers.conf
+  fi
+  PODMAN=(podman --runtime runc --cgroup-manager cgroupfs)
+  echo "podman: runc, cgroupfs, host network, $CONTAINERS_CONF" >&2
 }
