@@ -28,8 +28,8 @@ CommandLine Message(const QString& text) {
 }
 
 QString HelpOf(const Option& option) {
-  return Plain(option.text.help) + (option.text.repeatable ? " Repeatable" : "") + " (default " +
-         Plain(DefaultInWords(option)) + ").";
+  return Plain(option.text.help) + (option.text.repeatable ? " Repeatable." : "") +
+         " Default: " + Plain(DefaultInWords(option)) + ".";
 }
 
 QCommandLineOption CommandLineOption(const ProgramOption& option) {
