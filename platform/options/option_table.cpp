@@ -116,10 +116,6 @@ const std::vector<Option>& OptionTable() {
            .help = "Logins handled per connection within any one second; 0 for no limit.",
            .details = "Further login packets in that second are read, so the packet sequence "
                       "stays in step, but ignored, and one line on standard error says so."}),
-      Row<&O::seed>(Number(0, 1000000), 0,
-                    {.name = "seed",
-                     .help = "Seed of the server's generator; 0 for a fresh one.",
-                     .defaultMeaning = "a fresh one"}),
       Row<&O::library>(File(), {},
                        {.name = "library",
                         .help = "Path of the cipher library.",

@@ -42,7 +42,7 @@ Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox
     : options_(options),
       listener_({}),
       sockets_(MakeSockets(listener_)),
-      generator_(options.seed != 0 ? static_cast<std::uint64_t>(options.seed) : FreshSeed()),
+      generator_(FreshSeed()),
       data_(OpenDataFolder(DataDirOf(options))),
       form_(ControlsFor(log, std::make_index_sequence<kSlotCount>()), cipher, generator_,
             SettingsFrom(options)) {

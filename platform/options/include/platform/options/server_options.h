@@ -45,7 +45,6 @@ struct ServerOptions {
   RelayRates relayRates{};
   bool requireCharacter = kDefaultRequireCharacter;
   int loginRate = kDefaultLoginRate;
-  int seed = 0;  // 0: a fresh one
   QString library;
   bool headless = false;
   std::optional<HttpAddress> http;
