@@ -184,8 +184,10 @@ const std::vector<ProgramOption>& ProgramOptions() {
       {{kConfigOption},
        "file",
        "Read settings from this INI file: one `key = value` line per option, the key being the "
-       "option's name, with the same default. The environment's `QUORVANE_CONFIG` names one "
-       "too; the command line wins.",
+       "option's name without the dashes, with the same default; `#` and `;` start comments. "
+       "A line that is none of these nor a `[section]`, a key given twice and an unknown key "
+       "are errors. The environment's `QUORVANE_CONFIG` names a file too; the command line "
+       "wins.",
        Completion::kFile},
       {{"h", "help"}, "", "Show this help and exit."},
       {{"v", "version"}, "", "Show the version and exit."},
