@@ -18,6 +18,7 @@
 #include "platform/output/non_blocking_output.h"
 #include "platform/output/stderr_report.h"
 #include "platform/output/stdout_log_box.h"
+#include "platform/server/cipher_library.h"
 #include "platform/server/server.h"
 #include "platform/window/plain_text_log_box.h"
 #include "platform/window/server_window.h"

@@ -27,18 +27,22 @@ struct Autoban {
   friend bool operator==(const Autoban&, const Autoban&) = default;
 };
 
+inline constexpr Autoban kDefaultAutoban{};
+inline constexpr std::size_t kDefaultMaxPerAddress = 0;
+inline constexpr std::chrono::milliseconds kDefaultTimeoutPenalty{60000};
+
 struct AdmissionSettings {
   // With any range here, only addresses inside one are served.
   std::vector<AddressRange> allow;
   // Addresses inside any of these are never served; deny wins over allow.
   std::vector<AddressRange> deny;
   // Slots one address may hold at once; 0 for no limit.
-  std::size_t maxPerAddress = 0;
+  std::size_t maxPerAddress = kDefaultMaxPerAddress;
   // Nothing: no automatic bans.
-  std::optional<Autoban> autoban = Autoban{};
+  std::optional<Autoban> autoban = kDefaultAutoban;
   // How long an address is refused after a deadline closed one of its
   // connections; 0 for never.
-  std::chrono::milliseconds timeoutPenalty{60000};
+  std::chrono::milliseconds timeoutPenalty = kDefaultTimeoutPenalty;
 
   friend bool operator==(const AdmissionSettings&, const AdmissionSettings&) = default;
 };

@@ -33,37 +33,45 @@
 
 namespace quorvane {
 
+// The defaults of HostSettings, which the program's option table shows.
 inline constexpr std::uint16_t kDefaultPort = 10217;
+inline constexpr std::chrono::milliseconds kDefaultTickInterval{5000};
+inline constexpr std::chrono::milliseconds kDefaultHandshakeTimeout{10000};
+inline constexpr std::chrono::milliseconds kDefaultLoginTimeout{20000};
+inline constexpr std::chrono::milliseconds kDefaultIdleTimeout{0};
+inline constexpr std::size_t kDefaultRelaySoftLimit = 256 * 1024;
+inline constexpr bool kDefaultRequireCharacter = false;
+inline constexpr int kDefaultLoginRate = 4;
 // Players served at once, one per slot.
 inline constexpr std::size_t kSlotCount = 2;
 
 struct HostSettings {
   std::uint16_t port = kDefaultPort;
   // Interval of Timer1, which drives the NPCs.
-  std::chrono::milliseconds tickInterval{5000};
+  std::chrono::milliseconds tickInterval = kDefaultTickInterval;
   // A connection still without a finished handshake after this long is
   // closed and its slot freed.
-  std::chrono::milliseconds handshakeTimeout{10000};
+  std::chrono::milliseconds handshakeTimeout = kDefaultHandshakeTimeout;
   // A connection that has not sent a login this long after its accept is
   // closed; 0 for never.
-  std::chrono::milliseconds loginTimeout{20000};
+  std::chrono::milliseconds loginTimeout = kDefaultLoginTimeout;
   // A connection that has sent nothing for this long is closed; 0 for never.
-  std::chrono::milliseconds idleTimeout{0};
+  std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout;
   // Who may connect (see AddressAdmission).
   AdmissionSettings admission{};
   // A relayed packet is dropped unsealed while its receiver has more than
   // this many bytes waiting to be sent; 0 for no bound short of the socket's
   // own (kSendBound).
-  std::size_t relaySoftLimit = 256 * 1024;
+  std::size_t relaySoftLimit = kDefaultRelaySoftLimit;
   // What each connection may have relayed (see RelayBudget).
   RelayRates relayRates{};
   // Logins whose name selects no character file are refused.
-  bool requireCharacter = false;
+  bool requireCharacter = kDefaultRequireCharacter;
   // The chat line payload that closes each login (see welcome_line.h).
   Bytes welcomeLine = *WelcomeLine(kDefaultWelcomeSender, kDefaultWelcomeText);
   // Logins (200) handled per connection within any one second; the rest are
   // dropped. 0: no limit.
-  int loginRate = 4;
+  int loginRate = kDefaultLoginRate;
 };
 
 struct NpcRecord {

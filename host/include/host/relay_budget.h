@@ -11,11 +11,14 @@
 
 namespace quorvane {
 
+inline constexpr double kDefaultRelayPacketsPerSecond = 200;
+inline constexpr double kDefaultRelayBytesPerSecond = 256 * 1024;
+
 struct RelayRates {
   // Relayed packets per second; 0 for no limit.
-  double packetsPerSecond = 200;
+  double packetsPerSecond = kDefaultRelayPacketsPerSecond;
   // Relayed bytes per second, header and payload; 0 for no limit.
-  double bytesPerSecond = 256 * 1024;
+  double bytesPerSecond = kDefaultRelayBytesPerSecond;
 
   friend bool operator==(const RelayRates&, const RelayRates&) = default;
 };

@@ -1,10 +1,12 @@
-// The program's settings: the command line, and the configuration file that
-// --config names. Each option is also a key of that file, with the same name
-// and default; the command line wins over the file.
+// The program's settings: each option of the command line is also a key of
+// the configuration file that --config names and a variable of the
+// environment, with the same default; the command line wins, then the
+// environment, then the file.
 #pragma once
 
 #include <QHostAddress>
 #include <QMap>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -13,11 +15,11 @@
 #include <optional>
 
 #include "host/address_admission.h"
+#include "host/form1.h"
 #include "host/relay_budget.h"
+#include "session/welcome_line.h"
 
 namespace quorvane {
-
-inline constexpr char kLibraryFileName[] = "libkelvane.so.1";
 
 // Where the HTTP endpoint listens.
 struct HttpAddress {
@@ -27,33 +29,29 @@ struct HttpAddress {
   bool operator==(const HttpAddress&) const = default;
 };
 
+// The settings as the option table (option_table.cpp) fills them in; each
+// field's default is the table's.
 struct ServerOptions {
   QString config;  // the configuration file read, empty when none
-  // Addresses and host names to listen on; none: every interface.
   QStringList listen;
-  std::uint16_t port = 10217;
-  QString dataDir;  // empty: the working directory
-  int tickMs = 5000;
-  // A connection still without a finished handshake after this long is closed.
-  std::chrono::milliseconds handshakeTimeout{10000};
-  // The host's other defences; see HostSettings for each.
-  std::chrono::milliseconds loginTimeout{20000};
-  std::chrono::milliseconds idleTimeout{0};
+  std::uint16_t port = kDefaultPort;
+  QString dataDir;
+  int tickMs = static_cast<int>(kDefaultTickInterval.count());
+  std::chrono::milliseconds handshakeTimeout = kDefaultHandshakeTimeout;
+  std::chrono::milliseconds loginTimeout = kDefaultLoginTimeout;
+  std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout;
   AdmissionSettings admission{};
-  std::size_t relaySoftLimit = 256 * 1024;
+  std::size_t relaySoftLimit = kDefaultRelaySoftLimit;
   RelayRates relayRates{};
-  bool requireCharacter = false;
-  // Logins handled per connection within any one second; 0: no limit.
-  int loginRate = 4;
-  QString library;  // empty: beside the executable, then the loader's search path
+  bool requireCharacter = kDefaultRequireCharacter;
+  int loginRate = kDefaultLoginRate;
+  QString library;
   bool headless = false;
-  // Serve /metrics, /health and /status here; none by default.
   std::optional<HttpAddress> http;
-  // Where diagnostics also go; empty: standard error only.
   QString logFile;
   // The login's closing chat line, as Latin-1 bytes.
-  QByteArray welcomeSender = "OrlanServer";
-  QByteArray welcomeText = "Welcome to Orlan RP Server";
+  QByteArray welcomeSender{kDefaultWelcomeSender.data(), qsizetype(kDefaultWelcomeSender.size())};
+  QByteArray welcomeText{kDefaultWelcomeText.data(), qsizetype(kDefaultWelcomeText.size())};
 
   // Each setting's text as given (command line, else file, else default), by name.
   QMap<QString, QString> given;
@@ -71,15 +69,16 @@ struct CommandLine {
   int exitStatus = 0;
 };
 
-// `arguments` includes the program name first.
+// The settings from their defaults, then the file that --config (or
+// QUORVANE_CONFIG) names, then the QUORVANE_ variables of `environment`, then
+// `arguments`, which include the program name first. Every value given is
+// checked, also one that a later source overrules.
+CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnvironment& environment);
+// With the process's environment.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
 // The names of the settings that differ between `running` and `reread` but
 // take effect only at the next start.
 QStringList SettingsAwaitingRestart(const ServerOptions& running, const ServerOptions& reread);
-
-// The library file to load: the option when given, else the one beside the
-// executable when it exists, else the bare name for the loader's search path.
-QString LibraryToLoad(const QString& option, const QString& executableDir);
 
 }  // namespace quorvane
