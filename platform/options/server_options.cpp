@@ -311,6 +311,29 @@ const std::vector<Setting>& Settings() {
          return {};
        },
        false, true},
+      {"agones", "port",
+       "Talk to the Agones SDK sidecar's REST API on 127.0.0.1 at this port: ready, health "
+       "pings, the players list, shutdown; 0 for off (default the AGONES_SDK_HTTP_PORT "
+       "environment variable, which Agones sets; off without it).",
+       "",
+       [](const QString& value, ServerOptions& options) -> QString {
+         if (value.isEmpty()) {
+           options.agones.reset();
+           return {};
+         }
+         bool valid = false;
+         const uint port = value.trimmed().toUInt(&valid);
+         if (!valid || port > 65535) return "needs a port from 1 to 65535, or 0 for off";
+         options.agones = static_cast<std::uint16_t>(port);
+         return {};
+       }},
+      {"exit-when-empty", "seconds",
+       "Once a player has logged in and the last one has been gone this many seconds, end the "
+       "server (exit status 0), telling Agones; 0 for never (default 0).",
+       "0",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyOptionalSeconds(value, options.exitWhenEmpty);
+       }},
       {"welcome-sender", "name",
        "Sender of the chat line that greets each login (default OrlanServer).",
        QString::fromUtf8(kDefaultWelcomeSender),

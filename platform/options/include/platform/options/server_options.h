@@ -51,6 +51,11 @@ struct ServerOptions {
   std::optional<HttpAddress> http;
   // Where diagnostics also go; empty: standard error only.
   QString logFile;
+  // The Agones SDK sidecar's REST port: none takes AGONES_SDK_HTTP_PORT, 0 is off.
+  std::optional<std::uint16_t> agones;
+  // Once the map has had a player and has been empty this long, the server
+  // ends; 0: never.
+  std::chrono::milliseconds exitWhenEmpty{0};
   // The login's closing chat line, as Latin-1 bytes.
   QByteArray welcomeSender = "OrlanServer";
   QByteArray welcomeText = "Welcome to Orlan RP Server";
