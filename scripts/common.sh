@@ -17,13 +17,15 @@ IMAGE_PACKAGES=(podman runc mmdebstrap curl)
 # What the tests, benchmarks and fuzzers need on top, and the tools the
 # package tests use: man pages, .deb files and their checks, unit checks; and
 # promtool, from prometheus, which checks the metrics the server exports; and
-# the image test's.
+# the image test's; and PyYAML, with which the manifests under deploy/ are
+# checked.
 TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   scdoc dpkg-dev file lintian systemd procps
   prometheus
   "${IMAGE_PACKAGES[@]}"
+  python3 python3-yaml
 )
 
 # ensure_packages [more packages...]: PACKAGES and the ones given.

@@ -11,7 +11,12 @@
 #include <memory>
 #include <optional>
 
+#include "host/empty_map_watch.h"
+#include "host/player_roster.h"
 #include "kelvane.hpp"
+#include "platform/agones/agones_port.h"
+#include "platform/agones/agones_sdk.h"
+#include "platform/loop/qt_clock.h"
 #include "platform/monitoring/http_endpoint.h"
 #include "platform/options/server_options.h"
 #include "platform/output/log_file.h"
@@ -65,6 +70,20 @@ bool EnvironmentHas(const char* name) {
 bool HasDisplay() {
   return EnvironmentHas("DISPLAY") || EnvironmentHas("WAYLAND_DISPLAY") ||
          EnvironmentHas("QT_QPA_PLATFORM");
+}
+
+// How long the end of the program waits for Agones to take the shutdown call.
+constexpr std::chrono::seconds kAgonesShutdownTime{3};
+
+// The program's orderly end, whichever way it came (a signal, an empty map):
+// Agones hears of it, within a bound, then the event loop stops and main
+// returns 0.
+void EndProgram(quorvane::AgonesSdk* agones) {
+  if (agones == nullptr) {
+    QCoreApplication::quit();
+    return;
+  }
+  agones->Shutdown(kAgonesShutdownTime, [] { QCoreApplication::quit(); });
 }
 
 // SIGHUP: the settings read afresh from the same command line and file; the
@@ -162,7 +181,34 @@ int main(int argc, char* argv[]) {
     diagnostics.emplace([&window](std::string_view line) { window->Diagnostics().Append(line); });
   }
 
+  // The Agones SDK sidecar, when there is one: told of the players, and,
+  // after the port listens, that the map is ready.
+  const quorvane::AgonesPort agonesPort =
+      quorvane::ChooseAgonesPort(options.agones, std::getenv(quorvane::kAgonesPortVariable));
+  if (!agonesPort.error.isEmpty()) Tell(Severity::kWarning, "warning: " + agonesPort.error);
+  std::unique_ptr<quorvane::AgonesSdk> agones;
+  std::optional<quorvane::PlayerRoster> roster;
+  if (agonesPort.port) {
+    agones = std::make_unique<quorvane::AgonesSdk>(*agonesPort.port, quorvane::ReportOnStderr);
+    roster.emplace(quorvane::PlayerRoster::Events{
+        .joined = [&agones](const std::string& player) { agones->AddPlayer(player); },
+        .left = [&agones](const std::string& player) { agones->RemovePlayer(player); },
+    });
+  }
+  quorvane::QtClock clock;
+  std::optional<quorvane::EmptyMapWatch> emptyMap;
+  if (options.exitWhenEmpty.count() > 0) {
+    emptyMap.emplace(clock, options.exitWhenEmpty, [&] {
+      Tell(Severity::kInfo, "the map has been empty for " + options.given.value("exit-when-empty") +
+                                " s: shutting down");
+      EndProgram(agones.get());
+    });
+  }
+
+  // Made after what observes it, so that it goes first.
   quorvane::Server server(options, library->api(), *log);
+  if (roster) server.AddObserver(*roster);
+  if (emptyMap) server.AddObserver(*emptyMap);
   try {
     server.Start();
   } catch (const std::runtime_error& error) {
@@ -186,15 +232,20 @@ int main(int argc, char* argv[]) {
   }
   const quorvane::ProcessSignals processSignals({
       .terminate =
-          [](int signal) {
+          [&agones](int signal) {
             Tell(Severity::kInfo,
                  QString("shutting down on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
-            QCoreApplication::quit();
+            EndProgram(agones.get());
           },
       .hangUp = [&] { Reload(arguments, server, logFile); },
   });
   Announce(Severity::kInfo, "listening on " + server.Endpoint());
   quorvane::NotifyReady(server.Endpoint());
+  if (agones) {
+    Announce(Severity::kInfo, "agones sdk on " + agones->Endpoint());
+    agones->StartHealth();
+    agones->Ready();
+  }
   if (window) {
     window->Watch([&server] { return server.Snapshot(); }, server.Endpoint());
     window->show();

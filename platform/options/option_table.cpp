@@ -149,6 +149,27 @@ const std::vector<Option>& OptionTable() {
                       "under `/var/log/quorvane`.",
            .defaultMeaning = "none",
            .reloadable = true}),
+      Row<&O::agones>(
+          OptionalPort(), std::nullopt,
+          {.name = "agones",
+           .help = "Talk to the Agones SDK sidecar's REST API on 127.0.0.1 at this port: ready, "
+                   "health pings, the players list, shutdown; 0 for off.",
+           .details = "Health is pinged every 2 s from the event loop (a wedged loop stops "
+                      "them); each logged-in player is added to the GameServer's `players` list "
+                      "as `Server1:NAME` and removed on departure. Calls time out after 1.5 s; "
+                      "one that finds no sidecar, or an answer of 5xx, is retried with back-off, "
+                      "and a sidecar that has not answered for 15 s is reported once on standard "
+                      "error; the game goes on regardless.",
+           .defaultMeaning = "the `AGONES_SDK_HTTP_PORT` environment variable, which Agones "
+                             "sets; off without it"}),
+      Row<&O::exitWhenEmpty>(
+          Seconds(0, kMaxSeconds), std::chrono::milliseconds{0},
+          {.name = "exit-when-empty",
+           .help = "Once a player has logged in and the last one has been gone this many "
+                   "seconds, end the server (exit status 0), telling Agones; 0 for never.",
+           .details = "A login meanwhile keeps it; a map that never had a player waits for its "
+                      "first.",
+           .defaultMeaning = "never"}),
       Row<&O::welcomeSender>(Latin1Text(kLongestWelcomeSender, false),
                              QByteArray(kDefaultWelcomeSender.data(), kDefaultWelcomeSender.size()),
                              {.name = "welcome-sender",

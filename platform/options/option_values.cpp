@@ -48,6 +48,25 @@ ValueType<std::uint16_t> Port() {
           [](const std::uint16_t& value) { return QString::number(value); }};
 }
 
+ValueType<std::optional<std::uint16_t>> OptionalPort() {
+  const QString accepts = "a number from 0 to 65535, or nothing";
+  return {"port", accepts,
+          [accepts](const QString& text, std::optional<std::uint16_t>& into) {
+            if (text.trimmed().isEmpty()) {
+              into.reset();
+              return QString();
+            }
+            bool valid = false;
+            const uint port = text.trimmed().toUInt(&valid);
+            if (!valid || port > 65535) return Needs(accepts);
+            into = static_cast<std::uint16_t>(port);
+            return QString();
+          },
+          [](const std::optional<std::uint16_t>& value) {
+            return value ? QString::number(*value) : QString();
+          }};
+}
+
 ValueType<int> Number(int min, int max) {
   const QString accepts = QString("a number from %1 to %2").arg(min).arg(max);
   return {"n", accepts,

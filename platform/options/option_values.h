@@ -37,6 +37,8 @@ struct ValueType {
 };
 
 ValueType<std::uint16_t> Port();
+// A port, or nothing for "not given".
+ValueType<std::optional<std::uint16_t>> OptionalPort();
 // Whole numbers from `min` to `max`.
 ValueType<int> Number(int min, int max);
 ValueType<std::size_t> Count(std::size_t max);

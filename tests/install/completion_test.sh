@@ -41,7 +41,9 @@ expect "$work/maps" quorvane --data-dir "$work/ma"
 expect "" quorvane --port ""
 expect "" quorvane --http ""
 expect "--relay-bytes --relay-rate --relay-soft-limit --require-character" quorvane --re
-expect "--allow --autoban" quorvane --a
+expect "--agones --allow --autoban" quorvane --a
+expect "" quorvane --agones ""
+expect "--exit-when-empty" quorvane --exi
 expect "off" quorvane --autoban o
 expect "" quorvane --deny ""
 expect "--log-file --login-rate --login-timeout" quorvane --lo

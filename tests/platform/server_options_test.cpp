@@ -52,14 +52,33 @@ TEST(ServerOptionsTest, DefaultsAreTheSystemsFixedValues) {
   EXPECT_FALSE(parsed.options->headless);
   EXPECT_FALSE(parsed.options->http);
   EXPECT_TRUE(parsed.options->logFile.isEmpty());
+  EXPECT_EQ(parsed.options->agones, std::nullopt) << "the environment's port, if any";
+  EXPECT_EQ(parsed.options->exitWhenEmpty, std::chrono::seconds(0));
 }
 
 TEST(ServerOptionsTest, EveryOptionIsTakenUp) {
   const QString here = QDir::currentPath();
-  const CommandLine parsed =
-      Parse({"--port", "4000", "--listen", "::1", "--data-dir", here, "--tick-ms", "250",
-             "--handshake-timeout", "2", "--login-rate", "0", "--library", "/opt/libkelvane.so.1",
-             "--headless", "--log-file", "/var/log/quorvane/quorvane.log"});
+  const CommandLine parsed = Parse({"--port",
+                                    "4000",
+                                    "--listen",
+                                    "::1",
+                                    "--data-dir",
+                                    here,
+                                    "--tick-ms",
+                                    "250",
+                                    "--handshake-timeout",
+                                    "2",
+                                    "--login-rate",
+                                    "0",
+                                    "--library",
+                                    "/opt/libkelvane.so.1",
+                                    "--headless",
+                                    "--log-file",
+                                    "/var/log/quorvane/quorvane.log",
+                                    "--agones",
+                                    "9400",
+                                    "--exit-when-empty",
+                                    "1.5"});
   ASSERT_TRUE(parsed.options) << parsed.message.toStdString();
   EXPECT_EQ(parsed.options->port, 4000);
   EXPECT_EQ(parsed.options->listen, QStringList{"::1"});
@@ -70,6 +89,9 @@ TEST(ServerOptionsTest, EveryOptionIsTakenUp) {
   EXPECT_EQ(parsed.options->library, "/opt/libkelvane.so.1");
   EXPECT_TRUE(parsed.options->headless);
   EXPECT_EQ(parsed.options->logFile, "/var/log/quorvane/quorvane.log");
+  EXPECT_EQ(parsed.options->agones, 9400);
+  EXPECT_EQ(parsed.options->exitWhenEmpty, std::chrono::milliseconds(1500));
+  EXPECT_EQ(Parse({"--agones", "0"}).options->agones, 0) << "off, whatever the environment says";
 }
 
 // Names are resolved when the server starts, not here: parsing never waits
@@ -175,6 +197,10 @@ TEST(ServerOptionsTest, WrongValuesAreRefusedWithStatusTwo) {
                                        {"--listen", "300.1.1.1"},
                                        {"--listen", "under_score"},
                                        {"--data-dir", "/nonexistent/folder"},
+                                       {"--agones", "65536"},
+                                       {"--agones", "sidecar"},
+                                       {"--exit-when-empty", "-1"},
+                                       {"--exit-when-empty", "86401"},
                                        {"--unknown"},
                                        {"stray"},
                                        {"--port"}};

@@ -49,6 +49,11 @@ struct ServerOptions {
   bool headless = false;
   std::optional<HttpAddress> http;
   QString logFile;
+  // The Agones SDK sidecar's REST port: none takes AGONES_SDK_HTTP_PORT, 0 is off.
+  std::optional<std::uint16_t> agones;
+  // Once the map has had a player and has been empty this long, the server
+  // ends; 0: never.
+  std::chrono::milliseconds exitWhenEmpty{0};
   // The login's closing chat line, as Latin-1 bytes.
   QByteArray welcomeSender{kDefaultWelcomeSender.data(), qsizetype(kDefaultWelcomeSender.size())};
   QByteArray welcomeText{kDefaultWelcomeText.data(), qsizetype(kDefaultWelcomeText.size())};

@@ -44,6 +44,9 @@ class Server {
   // Why each address that could not be listened on was passed over.
   const QStringList& SkippedAddresses() const { return listener_.Skipped(); }
   bool Listening() const { return listener_.Listening(); }
+  // `observer` hears of every connection event until the server goes; it
+  // must outlive the server.
+  void AddObserver(ConnectionObserver& observer) { form_.AddObserver(observer); }
   // What the operator sees: slots, NPCs, counters.
   ServerSnapshot Snapshot() const { return status_.Snapshot(); }
 
