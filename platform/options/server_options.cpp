@@ -189,6 +189,14 @@ const std::vector<Setting>& Settings() {
        [](const QString& value, ServerOptions& options) {
          return ApplyOptionalSeconds(value, options.loginTimeout);
        }},
+      {"login-grace", "seconds",
+       "Seconds after its accept a connection that has not logged in keeps its slot against a "
+       "newcomer finding every slot taken; past it, the one held longest is closed for the "
+       "newcomer; 0 for never (default 2).",
+       "2",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyOptionalSeconds(value, options.loginGrace);
+       }},
       {"idle-timeout", "seconds",
        "Seconds a connection may send nothing before it is closed; 0 for no limit (default 0).",
        "0",
@@ -227,6 +235,17 @@ const std::vector<Setting>& Settings() {
        "60",
        [](const QString& value, ServerOptions& options) {
          return ApplyOptionalSeconds(value, options.admission.timeoutPenalty);
+       }},
+      {"ipv6-prefix", "bits",
+       "Leading bits of an IPv6 address that bans, connection counts and --max-per-address "
+       "take as one peer, 1 to 128; IPv4 counts per address (default 64).",
+       "64",
+       [](const QString& value, ServerOptions& options) -> QString {
+         bool valid = false;
+         const int bits = value.trimmed().toInt(&valid);
+         if (!valid || bits < 1 || bits > 128) return "needs a whole number from 1 to 128";
+         options.admission.ipv6PrefixBits = bits;
+         return {};
        }},
       {"relay-soft-limit", "bytes",
        "Relayed packets are dropped while their receiver has more than this many bytes waiting "

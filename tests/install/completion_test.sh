@@ -44,7 +44,7 @@ expect "--relay-bytes --relay-rate --relay-soft-limit --require-character" quorv
 expect "--allow --autoban" quorvane --a
 expect "off" quorvane --autoban o
 expect "" quorvane --deny ""
-expect "--log-file --login-rate --login-timeout" quorvane --lo
+expect "--log-file --login-grace --login-rate --login-timeout" quorvane --lo
 expect "$work/mapfile $work/maps" quorvane --log-file "$work/map"
 expect "" quorvane --login-rate ""
 expect "--name" quorvane-client --n

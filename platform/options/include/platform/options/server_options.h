@@ -38,6 +38,7 @@ struct ServerOptions {
   std::chrono::milliseconds handshakeTimeout{10000};
   // The host's other defences; see HostSettings for each.
   std::chrono::milliseconds loginTimeout{20000};
+  std::chrono::milliseconds loginGrace{2000};
   std::chrono::milliseconds idleTimeout{0};
   AdmissionSettings admission{};
   std::size_t relaySoftLimit = 256 * 1024;
