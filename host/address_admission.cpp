@@ -15,12 +15,27 @@ bool InAny(const std::vector<AddressRange>& ranges, const IpAddress& address) {
 
 AddressAdmission::AddressAdmission(AdmissionSettings settings) : settings_(std::move(settings)) {}
 
-AddressAdmission::Verdict AddressAdmission::Request(const IpAddress& address, TimePoint now,
-                                                    std::size_t slotsHeld) {
-  if (InAny(settings_.deny, address)) return {RefusalReason::kDenied, {}};
+std::optional<RefusalReason> AddressAdmission::RangeRefusal(const IpAddress& address) const {
+  if (InAny(settings_.deny, address)) return RefusalReason::kDenied;
   if (!settings_.allow.empty() && !InAny(settings_.allow, address)) {
-    return {RefusalReason::kNotAllowed, {}};
+    return RefusalReason::kNotAllowed;
   }
+  return std::nullopt;
+}
+
+IpAddress AddressAdmission::PeerOf(const IpAddress& address) const {
+  return address.IsV4() ? address : address.Masked(settings_.ipv6PrefixBits);
+}
+
+std::string AddressAdmission::PeerText(const IpAddress& address) const {
+  if (address.IsV4()) return address.ToString();
+  return PeerOf(address).ToString() + "/" + std::to_string(settings_.ipv6PrefixBits);
+}
+
+AddressAdmission::Verdict AddressAdmission::Request(const IpAddress& from, TimePoint now,
+                                                    std::size_t slotsHeld) {
+  if (const auto refusal = RangeRefusal(from)) return {*refusal, {}};
+  const IpAddress address = PeerOf(from);
   if (const auto found = records_.find(address);
       found != records_.end() && found->second.bannedUntil > now) {
     return {RefusalReason::kBanned, {}};
@@ -44,7 +59,7 @@ AddressAdmission::Verdict AddressAdmission::Request(const IpAddress& address, Ti
 std::optional<Ban> AddressAdmission::Penalize(const IpAddress& address, TimePoint now) {
   const auto penalty = settings_.timeoutPenalty;
   if (penalty <= std::chrono::milliseconds::zero()) return std::nullopt;
-  Record& record = RecordOf(address, now);
+  Record& record = RecordOf(PeerOf(address), now);
   if (record.bannedUntil >= now + penalty) return std::nullopt;
   record.bannedUntil = now + penalty;
   return Ban{BanReason::kTimeoutPenalty, penalty};

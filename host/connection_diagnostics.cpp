@@ -14,13 +14,16 @@ std::string SecondsText(std::chrono::milliseconds duration) {
   return std::string(text, end.ptr);
 }
 
-// The address part of "ADDR:PORT" or "[ADDR]:PORT".
-std::string AddressOf(std::string_view peer) {
+// Whose refusals "ADDR:PORT" or "[ADDR]:PORT" counts among: the address, or
+// for IPv6 its prefix, as the address rules count peers.
+std::string PeerOf(std::string_view peer, int ipv6PrefixBits) {
   std::string_view address = peer.substr(0, peer.rfind(':'));
   if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
     address = address.substr(1, address.size() - 2);
   }
-  return std::string(address);
+  const auto parsed = IpAddress::Parse(address);
+  if (!parsed || parsed->IsV4()) return std::string(address);
+  return parsed->Masked(ipv6PrefixBits).ToString();
 }
 
 }  // namespace
@@ -45,7 +48,7 @@ void ConnectionDiagnostics::ConnectionRefused(std::string_view peer, RefusalReas
   // The ban's own line stands for every refusal it causes.
   if (reason == RefusalReason::kBanned) return;
   const auto now = clock_.Now();
-  QuietRefusals* own = QuietFor(AddressOf(peer), now);
+  QuietRefusals* own = QuietFor(PeerOf(peer, settings_.admission.ipv6PrefixBits), now);
   QuietRefusals& quiet = own != nullptr ? *own : others_;
   if (quiet.written && now - *quiet.written < kRefusalQuiet) {
     ++quiet.unwritten;
@@ -82,7 +85,7 @@ void ConnectionDiagnostics::AddressBanned(std::string_view address, BanReason re
 
 void ConnectionDiagnostics::LoggedIn(std::size_t slot, std::string_view fileName,
                                      bool characterFound) {
-  std::string message = "logged in as \"" + std::string(fileName) + "\"";
+  std::string message = "logged in as " + Quoted(fileName);
   if (!characterFound) message += ": no character file";
   Write(Severity::kInfo, subjects_[slot], message);
 }
@@ -139,6 +142,11 @@ std::string ConnectionDiagnostics::CloseText(CloseReason reason, HostCause cause
       return "its login named the character another slot plays";
     case HostCause::kNoCharacterFile:
       return "its login named no character file";
+    case HostCause::kMadeRoom:
+      return "made room for a newcomer: no login within the " + SecondsText(settings_.loginGrace) +
+             " s grace";
+    case HostCause::kDenied:
+      return "the reloaded address rules refuse its address";
   }
   switch (reason) {
     case CloseReason::kPeerClosed:
@@ -168,6 +176,8 @@ std::string ConnectionDiagnostics::RefusalText(RefusalReason reason) const {
              " slots already (--max-per-address)";
     case RefusalReason::kBanned:
       return "banned";
+    case RefusalReason::kNoPeerAddress:
+      return "its peer address cannot be read: the connection ended before it was taken";
   }
   return "unknown reason";
 }

@@ -55,17 +55,25 @@ void Form1::Form_Load() {
 void Form1::Winsock1_ConnectionRequest(std::int32_t requestID) {
   const PeerEndpoint endpoint = Winsock1.PendingPeer(requestID);
   const auto address = IpAddress::Parse(endpoint.address);
-  const std::string peer = address ? address->WithPort(endpoint.port) : std::string();
-  if (!Admit(requestID, address, peer)) return;
+  // Reset before it was taken: there is no one to serve, and nothing to hold
+  // the address rules to.
+  if (!address) {
+    Winsock1.Refuse(requestID);
+    Publish([](ConnectionObserver& observer) {
+      observer.ConnectionRefused({}, RefusalReason::kNoPeerAddress);
+    });
+    return;
+  }
+  const std::string peer = address->WithPort(endpoint.port);
+  if (!Admit(requestID, *address, peer)) return;
   Text1.SetSelStart(0);
   Text1.SetSelLength(0);
-  for (std::size_t index = 0; index < kSlotCount; ++index) {
-    ServerSocket& session = slots_[index]->session;
-    if (session.Stat() == SocketControl::kConnected) continue;
-    Log("Connected client to Server" + std::to_string(index + 1));
+  if (const auto index = SlotForNewcomer()) {
+    ServerSocket& session = slots_[*index]->session;
+    Log("Connected client to Server" + std::to_string(*index + 1));
     session.Closer();
     session.Accept(requestID);
-    ConnectionAccepted(index, address, peer);
+    ConnectionAccepted(*index, address, peer);
     return;
   }
   Log("Cannot connect more than " + std::to_string(kSlotCount) + " clients");

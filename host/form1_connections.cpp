@@ -58,20 +58,14 @@ void Form1::WireSlot(std::size_t index) {
   slot.session.SetLoginRateGate([this, index] { return AdmitLoginRate(index); });
 }
 
-bool Form1::Admit(std::int32_t requestID, const std::optional<IpAddress>& address,
-                  const std::string& peer) {
-  AddressAdmission::Verdict verdict;
-  if (address) {
-    verdict = admission_.Request(*address, clock_.Now(), SlotsHeldBy(*address));
-  } else if (!settings_.admission.allow.empty()) {
-    // An address nobody can tell is in no allowed range.
-    verdict.refusal = RefusalReason::kNotAllowed;
-  }
+bool Form1::Admit(std::int32_t requestID, const IpAddress& address, const std::string& peer) {
+  const AddressAdmission::Verdict verdict =
+      admission_.Request(address, clock_.Now(), SlotsHeldBy(address));
   if (!verdict.refusal) return true;
 
   Winsock1.Refuse(requestID);
   if (verdict.ban) {
-    const std::string banned = address->ToString();
+    const std::string banned = admission_.PeerText(address);
     Publish([&](ConnectionObserver& observer) {
       observer.AddressBanned(banned, verdict.ban->reason, verdict.ban->duration);
     });
@@ -82,10 +76,46 @@ bool Form1::Admit(std::int32_t requestID, const std::optional<IpAddress>& addres
 }
 
 std::size_t Form1::SlotsHeldBy(const IpAddress& address) const {
+  const IpAddress peer = admission_.PeerOf(address);
   return static_cast<std::size_t>(
       std::count_if(slots_.begin(), slots_.end(), [&](const auto& slot) {
-        return slot->session.Stat() == SocketControl::kConnected && slot->address == address;
+        return slot->session.Stat() == SocketControl::kConnected && slot->address &&
+               admission_.PeerOf(*slot->address) == peer;
       }));
+}
+
+std::optional<std::size_t> Form1::SlotForNewcomer() {
+  if (const auto free = FreeSlot()) return free;
+  // A client that has just left and comes straight back finds its old
+  // connection's end not handled yet.
+  for (const auto& slot : slots_) slot->socket.CheckEnded();
+  if (const auto free = FreeSlot()) return free;
+  return MakeRoom();
+}
+
+std::optional<std::size_t> Form1::FreeSlot() const {
+  for (std::size_t index = 0; index < kSlotCount; ++index) {
+    if (slots_[index]->session.Stat() != SocketControl::kConnected) return index;
+  }
+  return std::nullopt;
+}
+
+// A real client logs in within a few round trips of its accept; a connection
+// that has not by the end of its grace is not let keep a player out.
+std::optional<std::size_t> Form1::MakeRoom() {
+  if (settings_.loginGrace <= std::chrono::milliseconds::zero()) return std::nullopt;
+  const auto now = clock_.Now();
+  std::optional<std::size_t> longest;
+  for (std::size_t index = 0; index < kSlotCount; ++index) {
+    const SessionSlot& slot = *slots_[index];
+    if (slot.loggedIn || now - slot.acceptedAt < settings_.loginGrace) continue;
+    if (!longest || slot.acceptedAt < slots_[*longest]->acceptedAt) longest = index;
+  }
+  if (!longest) return std::nullopt;
+  CloseFor(*longest, HostCause::kMadeRoom);
+  // A socket that failed to close would not be room.
+  if (slots_[*longest]->session.Stat() == SocketControl::kConnected) return std::nullopt;
+  return longest;
 }
 
 void Form1::ConnectionAccepted(std::size_t index, const std::optional<IpAddress>& address,
@@ -186,7 +216,7 @@ void Form1::ConnectionClosed(std::size_t index, CloseReason reason) {
   });
   if (!ClosedByDeadline(cause) || !slot.address) return;
   if (const auto ban = admission_.Penalize(*slot.address, now)) {
-    const std::string banned = slot.address->ToString();
+    const std::string banned = admission_.PeerText(*slot.address);
     Publish([&](ConnectionObserver& observer) {
       observer.AddressBanned(banned, ban->reason, ban->duration);
     });
@@ -202,6 +232,13 @@ void Form1::SetAddressRanges(std::vector<AddressRange> allow, std::vector<Addres
   settings_.admission.allow = allow;
   settings_.admission.deny = deny;
   admission_.SetRanges(std::move(allow), std::move(deny));
+  for (std::size_t index = 0; index < kSlotCount; ++index) {
+    const SessionSlot& slot = *slots_[index];
+    if (slot.session.Stat() == SocketControl::kConnected && slot.address &&
+        admission_.RangeRefusal(*slot.address)) {
+      CloseFor(index, HostCause::kDenied);
+    }
+  }
 }
 
 void Form1::AddObserver(ConnectionObserver& observer) {

@@ -28,6 +28,8 @@ std::string_view NameOf(RefusalReason reason) {
       return "per_address_limit";
     case RefusalReason::kBanned:
       return "banned";
+    case RefusalReason::kNoPeerAddress:
+      return "no_peer_address";
   }
   return "unknown";
 }
@@ -72,6 +74,10 @@ std::string_view NameOf(HostCause cause) {
       return "character_in_use";
     case HostCause::kNoCharacterFile:
       return "no_character_file";
+    case HostCause::kMadeRoom:
+      return "made_room";
+    case HostCause::kDenied:
+      return "denied";
   }
   return "unknown";
 }

@@ -1,6 +1,7 @@
 #include "session/data_files.h"
 
 #include "session/character_record.h"
+#include "session/diagnostics.h"
 #include "session/item_record.h"
 
 namespace quorvane {
@@ -16,13 +17,9 @@ std::size_t DataFileReadLimit(DataKind kind) {
 std::string DataFileReport(DataKind kind, std::string_view path, std::string_view reason) {
   std::string report = "cannot read ";
   report += kind == DataKind::kCharacter ? "character file" : "item file";
-  // Quoted, with quotes and backslashes inside escaped, as std::quoted does.
-  report += " \"";
-  for (const char c : path) {
-    if (c == '"' || c == '\\') report += '\\';
-    report += c;
-  }
-  report += "\": ";
+  report += ' ';
+  report += Quoted(path);
+  report += ": ";
   report += reason;
   return report;
 }

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <utility>
 
+#include "hello_pieces.h"
 #include "session/handshake.h"
 #include "session/opcodes.h"
 
@@ -128,12 +130,13 @@ void ServerSocket::SetDiagnostics(Diagnostics diagnostics) {
 }
 
 void ServerSocket::DataArrival() {
+  const std::size_t kept = received_.size() - kLengthSlot;
   socket_.GetData(received_);
   if (arrival_) arrival_();
   try {
     switch (SessionPhase) {
       case kPhaseAwaitingHello:
-        Handshake();
+        Handshake(kept);
         break;
       case kPhaseOpen:
         ReceiveLoop();
@@ -161,17 +164,41 @@ const unsigned char* ServerSocket::ReceivedFrom(std::size_t start) {
   return received_.data() + start;
 }
 
-void ServerSocket::Handshake() {
-  const auto hello = kelvane::adopt(cipher_.decode(ReceivedFrom(kLengthSlot)));
-  const std::size_t helloWireSize = received_.size() - kLengthSlot;
-  received_.resize(kLengthSlot);
-  const ByteView helloBytes = kelvane::view(hello);
-  if (helloBytes.size() != kHelloSize ||
-      !std::equal(kHelloPrefix.begin(), kHelloPrefix.end(), helloBytes.begin())) {
+// The hello may come in pieces: the start of one waits in the buffer for the
+// rest. An arrival that is a hello by itself is answered whatever waited
+// before it, and one that cannot be part of a hello clears the buffer.
+void ServerSocket::Handshake(std::size_t kept) {
+  const ByteView all = ByteView(received_).subspan(kLengthSlot);
+  const ByteView arrival = all.subspan(kept);
+  std::optional<Bytes> hello;
+  std::size_t wireSize = 0;
+  if (kept != 0 && (hello = ValidHello(arrival))) {
+    wireSize = arrival.size();
+  } else if ((hello = ValidHello(all))) {
+    wireSize = all.size();
+  } else if (UnfinishedHello(all)) {
+    return;
+  } else if (kept != 0 && UnfinishedHello(arrival)) {
+    received_.erase(received_.begin() + kLengthSlot,
+                    received_.begin() + static_cast<std::ptrdiff_t>(kLengthSlot + kept));
     return;
   }
+  received_.resize(kLengthSlot);
+  if (hello) Answer(*hello, wireSize);
+}
 
-  CipherState.clientSeed = cipher_.serdesh(argument_.fill(helloBytes.subspan(kHelloPrefix.size())));
+std::optional<Bytes> ServerSocket::ValidHello(ByteView wire) {
+  const auto decoded = kelvane::adopt(cipher_.decode(argument_.fill(wire)));
+  const ByteView hello = kelvane::view(decoded);
+  if (hello.size() != kHelloSize ||
+      !std::equal(kHelloPrefix.begin(), kHelloPrefix.end(), hello.begin())) {
+    return std::nullopt;
+  }
+  return Bytes(hello.begin(), hello.end());
+}
+
+void ServerSocket::Answer(ByteView hello, std::size_t helloWireSize) {
+  CipherState.clientSeed = cipher_.serdesh(argument_.fill(hello.subspan(kHelloPrefix.size())));
   const double draw = std::floor(static_cast<double>(generator_.NextUnit()) * kServerSeedRange);
   CipherState.serverSeed = static_cast<std::uint32_t>(std::min(draw, kServerSeedRange - 1));
   cipher_.seedcrypt(&CipherState);

@@ -1,6 +1,7 @@
 #include "platform/net/qt_socket_control.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -77,6 +78,20 @@ void QtSocketControl::Reset() {
 
 std::int16_t QtSocketControl::State() const {
   return state_;
+}
+
+// Asks the kernel without reading: a peer's close or reset shows as a hang-up
+// before the event loop has come round to the descriptor.
+void QtSocketControl::CheckEnded() {
+  if (state_ != kConnected) return;
+  pollfd watched{.fd = descriptor_, .events = POLLRDHUP, .revents = 0};
+  if (::poll(&watched, 1, 0) != 1 || (watched.revents & (POLLRDHUP | POLLHUP | POLLERR)) == 0) {
+    return;
+  }
+  int error = 0;
+  socklen_t size = sizeof error;
+  ::getsockopt(descriptor_, SOL_SOCKET, SO_ERROR, &error, &size);
+  End(error == 0 ? CloseReason::kPeerClosed : ReasonOf(error), false);
 }
 
 std::string QtSocketControl::PeerAddress() const {

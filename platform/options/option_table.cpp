@@ -49,6 +49,14 @@ const std::vector<Option>& OptionTable() {
                             {.name = "login-timeout",
                              .help = "Seconds after its accept by which a connection must have "
                                      "sent its login (200), or it is closed; 0 for no limit."}),
+      Row<&O::loginGrace>(
+          Seconds(0, kMaxSeconds), kDefaultLoginGrace,
+          {.name = "login-grace",
+           .help = "Seconds after its accept a connection that has not logged in keeps its slot "
+                   "against a newcomer finding every slot taken; past it, the one held longest "
+                   "is closed for the newcomer; 0 for never.",
+           .details = "A logged-in player is never closed for a newcomer; within the grace, or "
+                      "with two players logged in, the newcomer is refused as before."}),
       Row<&O::idleTimeout>(
           Seconds(0, kMaxSeconds), kDefaultIdleTimeout,
           {.name = "idle-timeout",
@@ -67,7 +75,8 @@ const std::vector<Option>& OptionTable() {
           {.name = "deny",
            .help = "Never serve addresses in this IPv4 or IPv6 range, even allowed ones.",
            .details = "A refused client is closed at once: it takes no slot and writes no log "
-                      "line.",
+                      "line. After a reload (SIGHUP), connected clients whose address the new "
+                      "ranges refuse are closed too.",
            .defaultMeaning = "none",
            .repeatable = true,
            .reloadable = true}),
@@ -86,6 +95,11 @@ const std::vector<Option>& OptionTable() {
           {.name = "timeout-penalty",
            .help = "Seconds an address is refused after the handshake or login deadline closed "
                    "one of its connections; 0 for never."}),
+      Row<&O::admission, &A::ipv6PrefixBits>(
+          Number(1, 128), kDefaultIpv6PrefixBits,
+          {.name = "ipv6-prefix",
+           .help = "Leading bits of an IPv6 address that bans, connection counts and "
+                   "--max-per-address take as one peer; IPv4 counts per address."}),
       Row<&O::relaySoftLimit>(
           Count(kSendBound), kDefaultRelaySoftLimit,
           {.name = "relay-soft-limit",

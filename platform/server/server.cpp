@@ -27,6 +27,7 @@ HostSettings SettingsFrom(const ServerOptions& options) {
   settings.welcomeLine =
       *WelcomeLine(options.welcomeSender.toStdString(), options.welcomeText.toStdString());
   settings.loginTimeout = options.loginTimeout;
+  settings.loginGrace = options.loginGrace;
   settings.idleTimeout = options.idleTimeout;
   settings.admission = options.admission;
   settings.relaySoftLimit = options.relaySoftLimit;

@@ -139,8 +139,8 @@ TEST(AddressAdmissionTest, PenaltyDoesNotShortenALongerBan) {
   EXPECT_EQ(admission.Request(busy, kStart + 299s, 0).refusal, RefusalReason::kBanned);
 }
 
-// Each of many addresses connecting once must not grow the records without
-// bound, and a standing ban must outlast the churn.
+// Each of many peers (IPv6 /64s) connecting once must not grow the records
+// without bound, and a standing ban must outlast the churn.
 TEST(AddressAdmissionTest, RecordsStayBoundedAndBansOutliveTheChurn) {
   AdmissionSettings settings = Rules();
   settings.autoban = Autoban{1, 60s, 300s};
@@ -152,7 +152,7 @@ TEST(AddressAdmissionTest, RecordsStayBoundedAndBansOutliveTheChurn) {
   const std::size_t visitors = AddressAdmission::kMaxTracked + 5000;
   for (std::size_t i = 0; i < visitors; ++i) {
     const std::string text =
-        "2001:db8::" + std::to_string(i % 10000) + ":" + std::to_string(i / 10000 + 1);
+        "2001:db8:" + std::to_string(i % 10000) + ":" + std::to_string(i / 10000 + 1) + "::1";
     ASSERT_EQ(admission.Request(*IpAddress::Parse(text), kStart + 1s, 0).refusal, std::nullopt)
         << text;
   }

@@ -75,10 +75,13 @@ TEST_F(ConnectionDiagnosticsTest, LoginLinesNameTheCharacterAndAMissingFile) {
   diagnostics_.ConnectionAccepted(0, "127.0.0.1:40000");
   diagnostics_.LoggedIn(0, "Ann", true);
   diagnostics_.LoggedIn(0, "Ghost", false);
+  diagnostics_.LoggedIn(0, "\\x0A\"\n\xE9", false);
   EXPECT_EQ(Lines(), (std::vector<std::string>{
                          "I slot 1 127.0.0.1:40000: accepted",
                          "I slot 1 127.0.0.1:40000: logged in as \"Ann\"",
                          "I slot 1 127.0.0.1:40000: logged in as \"Ghost\": no character file",
+                         "I slot 1 127.0.0.1:40000: logged in as \"\\\\x0A\\\"\\x0A\\xE9\": no "
+                         "character file",
                      }));
 }
 

@@ -78,11 +78,18 @@ TEST_F(DefencesTest, RequestRefusedByAnAddressRuleNeverReachesTheSlots) {
        {"::ffff:192.0.2.5", 1},
        "refused 192.0.2.5:1 denied",
        "W 192.0.2.5:1: refused: inside a --deny range"},
+      {{},
+       {},
+       {"", 0},
+       "refused  no peer address",
+       "W unknown peer: refused: its peer address cannot be read: the connection ended before "
+       "it was taken"},
       {{"10.0.0.0/8"},
        {},
        {"", 0},
-       "refused  not allowed",
-       "W unknown peer: refused: outside every --allow range"},
+       "refused  no peer address",
+       "W unknown peer: refused: its peer address cannot be read: the connection ended before "
+       "it was taken"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.event);
@@ -180,7 +187,11 @@ TEST_F(DefencesTest, NeverHelloReconnectorHoldsTheSlotOnlyOneDeadlineAMinute) {
 
 // Two strangers finish the handshake and only ping: the login deadline frees
 // both slots for the player kept out.
+// Without the login grace's room for newcomers, the login deadline alone.
 TEST_F(DefencesTest, QuietConnectionsHoldingBothSlotsLoseThemToTheLoginDeadline) {
+  HostSettings settings = Defaults();
+  settings.loginGrace = 0ms;
+  Build(settings);
   ASSERT_EQ(ConnectFrom(kStrangerPeer, 1), 0u);
   ASSERT_EQ(ConnectFrom({"192.0.2.67", 50000}, 2), 1u);
   ASSERT_TRUE(Handshake(0));

@@ -67,6 +67,8 @@ inline std::string RefusalText(RefusalReason reason) {
       return "per-address limit";
     case RefusalReason::kBanned:
       return "banned";
+    case RefusalReason::kNoPeerAddress:
+      return "no peer address";
   }
   return "?";
 }
@@ -85,6 +87,10 @@ inline std::string CauseText(HostCause cause) {
       return " (character in use)";
     case HostCause::kNoCharacterFile:
       return " (no character file)";
+    case HostCause::kMadeRoom:
+      return " (made room)";
+    case HostCause::kDenied:
+      return " (denied)";
   }
   return " (?)";
 }

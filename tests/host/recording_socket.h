@@ -38,6 +38,8 @@ class RecordingSocket : public SocketControl {
     End(CloseReason::kClosedByUs);
   }
   std::int16_t State() const override { return state; }
+  // Its ends are reported at once.
+  void CheckEnded() override {}
   std::string PeerAddress() const override { return state == kConnected ? peer : std::string(); }
   void GetData(Bytes& into) override {
     into.insert(into.end(), inbound_.begin(), inbound_.end());

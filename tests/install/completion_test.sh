@@ -46,7 +46,7 @@ expect "" quorvane --agones ""
 expect "--exit-when-empty" quorvane --exi
 expect "off" quorvane --autoban o
 expect "" quorvane --deny ""
-expect "--log-file --login-rate --login-timeout" quorvane --lo
+expect "--log-file --login-grace --login-rate --login-timeout" quorvane --lo
 expect "$work/mapfile $work/maps" quorvane --log-file "$work/map"
 expect "" quorvane --login-rate ""
 expect "--name" quorvane-client --n

@@ -36,6 +36,8 @@ TEST(ServerOptionsTest, DefaultsAreTheSystemsFixedValues) {
   EXPECT_EQ(parsed.options->tickMs, 5000);
   EXPECT_EQ(parsed.options->handshakeTimeout, std::chrono::seconds(10));
   EXPECT_EQ(parsed.options->loginTimeout, std::chrono::seconds(20));
+  EXPECT_EQ(parsed.options->loginGrace, std::chrono::seconds(2));
+  EXPECT_EQ(parsed.options->admission.ipv6PrefixBits, 64);
   EXPECT_EQ(parsed.options->idleTimeout, std::chrono::seconds(0));
   EXPECT_TRUE(parsed.options->admission.allow.empty());
   EXPECT_TRUE(parsed.options->admission.deny.empty());
@@ -124,6 +126,10 @@ TEST(ServerOptionsTest, EveryDefenceIsTakenUp) {
                                     "10.9.0.0/16",
                                     "--max-per-address",
                                     "1",
+                                    "--login-grace",
+                                    "0.25",
+                                    "--ipv6-prefix",
+                                    "48",
                                     "--autoban",
                                     "5/10/0.5",
                                     "--timeout-penalty",
@@ -145,6 +151,8 @@ TEST(ServerOptionsTest, EveryDefenceIsTakenUp) {
   ASSERT_EQ(options.admission.deny.size(), 1u);
   EXPECT_EQ(options.admission.deny[0].ToString(), "10.9.0.0/16");
   EXPECT_EQ(options.admission.maxPerAddress, 1u);
+  EXPECT_EQ(options.loginGrace, std::chrono::milliseconds(250));
+  EXPECT_EQ(options.admission.ipv6PrefixBits, 48);
   EXPECT_EQ(options.admission.autoban,
             (Autoban{5, std::chrono::seconds(10), std::chrono::milliseconds(500)}));
   EXPECT_EQ(options.admission.timeoutPenalty, std::chrono::seconds(0));
@@ -187,6 +195,11 @@ TEST(ServerOptionsTest, WrongValuesAreRefusedWithStatusTwo) {
                                        {"--autoban", "20/0/300"},
                                        {"--autoban", "20/60/x"},
                                        {"--timeout-penalty", "-5"},
+                                       {"--login-grace", "-1"},
+                                       {"--login-grace", "soon"},
+                                       {"--ipv6-prefix", "0"},
+                                       {"--ipv6-prefix", "129"},
+                                       {"--ipv6-prefix", "/64"},
                                        {"--relay-soft-limit", "-1"},
                                        {"--relay-soft-limit", "4194305"},
                                        {"--relay-rate", "-1"},

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "memory_data_folder.h"
 #include "sample_files.h"
@@ -200,6 +202,140 @@ TEST(HandshakeTest, InvalidHelloGetsNoReplyAndALaterValidOneIsAccepted) {
     EXPECT_TRUE(h.client.TakeReply(h.socket.TakeSent()));
     EXPECT_EQ(h.session.Phase(), kPhaseOpen);
   }
+}
+
+// A client seed on whose escaped hello `fits`, from seeds spread over the
+// whole 32-bit range.
+std::uint32_t SeedWhoseHello(bool (*fits)(const Bytes& hello)) {
+  for (std::uint32_t step = 1; step < 100000; ++step) {
+    const std::uint32_t seed = step * 0x9E3779B1u;
+    if (fits(ProtocolClient(seed).Hello())) return seed;
+  }
+  ADD_FAILURE() << "no such seed";
+  return 0;
+}
+
+// Hellos with no escaped seed byte (16 bytes), with escapes among the seed
+// bytes, and with the last seed byte escaped, so that the hello decodes whole
+// even without its end marker.
+std::vector<std::uint32_t> SeedsOfEveryHelloShape() {
+  return {
+      SeedWhoseHello([](const Bytes& hello) { return hello.size() == 16; }),
+      SeedWhoseHello(
+          [](const Bytes& hello) { return hello.size() >= 18 && hello[hello.size() - 3] != 0x07; }),
+      SeedWhoseHello([](const Bytes& hello) { return hello[hello.size() - 3] == 0x07; }),
+  };
+}
+
+TEST(HandshakeTest, HelloCutAnywhereIsAnsweredExactlyOnce) {
+  for (const std::uint32_t seed : SeedsOfEveryHelloShape()) {
+    const Bytes hello = ProtocolClient(seed).Hello();
+    for (std::size_t cut = 1; cut < hello.size(); ++cut) {
+      SCOPED_TRACE("hello of " + std::to_string(hello.size()) + " bytes cut after byte " +
+                   std::to_string(cut));
+      SessionHarness h(seed);
+      h.session.Accept(1);
+      h.socket.Deliver(Bytes(hello.begin(), hello.begin() + static_cast<std::ptrdiff_t>(cut)));
+      h.socket.Deliver(Bytes(hello.begin() + static_cast<std::ptrdiff_t>(cut), hello.end()));
+      const auto writes = h.socket.TakeWrites();
+      ASSERT_EQ(writes.size(), 1u);
+      ASSERT_TRUE(h.client.TakeReply(writes[0]));
+      EXPECT_EQ(h.session.Phase(), kPhaseOpen);
+      EXPECT_EQ(h.session.Cipher().clientSeed, seed);
+      // A trailing end marker after a hello that was whole without it is the
+      // start of a sealed packet; the cut of every other hello leaves the
+      // session in step with its client.
+      if (h.session.Traffic().handshakeReceived.bytes == hello.size()) {
+        h.Send(kPing, {});
+        EXPECT_THAT(h.Received(), ElementsAre(testing::Packet{kPong, {0x00}}));
+      }
+    }
+  }
+}
+
+TEST(HandshakeTest, HelloDeliveredByteByByteIsAnsweredOnce) {
+  SessionHarness h;
+  h.session.Accept(1);
+  const Bytes hello = h.client.Hello();
+  for (const std::uint8_t byte : hello) h.socket.Deliver(Bytes{byte});
+  const auto writes = h.socket.TakeWrites();
+  ASSERT_EQ(writes.size(), 1u);
+  ASSERT_TRUE(h.client.TakeReply(writes[0]));
+  h.Send(kPing, {});
+  EXPECT_THAT(h.Received(), ElementsAre(testing::Packet{kPong, {0x00}}));
+}
+
+// The client's hello after its first 5 bytes.
+Bytes RestOfHello(const ProtocolClient& c) {
+  const Bytes hello = c.Hello();
+  return Bytes(hello.begin() + 5, hello.end());
+}
+
+// What becomes of the start of a hello kept from an earlier arrival.
+TEST(HandshakeTest, StartOfAHelloMeetsWhatComesNext) {
+  struct Case {
+    const char* what;
+    // The arrivals after the first 5 bytes of the client's hello.
+    std::vector<Bytes> (*next)(const ProtocolClient&);
+    bool answered;
+  };
+  const Case cases[] = {
+      {"a whole hello by itself",
+       [](const ProtocolClient& c) { return std::vector<Bytes>{c.Hello()}; }, true},
+      {"the rest with more bytes after it",
+       [](const ProtocolClient& c) {
+         return std::vector<Bytes>{Join({RestOfHello(c), Bytes{0x5A}})};
+       },
+       false},
+      {"a whole invalid hello, then a valid one",
+       [](const ProtocolClient& c) {
+         Bytes body = c.HelloBody();
+         body.pop_back();
+         return std::vector<Bytes>{ProtocolClient::Escape(body), c.Hello()};
+       },
+       true},
+      {"bytes no hello holds, then the rest",
+       [](const ProtocolClient& c) {
+         return std::vector<Bytes>{Bytes{0xFF, 0xFF}, RestOfHello(c)};
+       },
+       false},
+      {"bytes no hello holds, then a new hello in two pieces",
+       [](const ProtocolClient& c) {
+         const Bytes hello = c.Hello();
+         return std::vector<Bytes>{Bytes{0xFF}, Bytes(hello.begin(), hello.begin() + 3),
+                                   Bytes(hello.begin() + 3, hello.end())};
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SessionHarness h;
+    h.session.Accept(1);
+    const Bytes hello = h.client.Hello();
+    h.socket.Deliver(Bytes(hello.begin(), hello.begin() + 5));
+    for (const Bytes& arrival : c.next(h.client)) h.socket.Deliver(arrival);
+    const auto writes = h.socket.TakeWrites();
+    EXPECT_EQ(writes.size(), c.answered ? 1u : 0u);
+    EXPECT_EQ(h.session.Phase(), c.answered ? kPhaseOpen : kPhaseAwaitingHello);
+    if (!c.answered) {
+      // Nothing of it lingers: a hello by itself is still answered.
+      h.socket.Deliver(hello);
+      EXPECT_TRUE(h.client.TakeReply(h.socket.TakeSent()));
+    }
+  }
+}
+
+// The start of a hello is the connection's own: a new connection on the slot
+// does not join it to its hello.
+TEST(HandshakeTest, StartOfAHelloDoesNotReachTheNextConnection) {
+  SessionHarness h;
+  h.session.Accept(1);
+  const Bytes hello = h.client.Hello();
+  h.socket.Deliver(Bytes(hello.begin(), hello.begin() + 11));
+  h.session.Closer();
+  h.session.Accept(2);
+  h.socket.Deliver(Bytes(hello.begin() + 11, hello.end()));
+  EXPECT_TRUE(h.socket.NothingSent());
 }
 
 TEST(HandshakeTest, HelloInPhaseTwoIsTakenForASealedPacket) {

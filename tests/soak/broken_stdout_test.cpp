@@ -24,9 +24,13 @@ using opcode::kPing;
 using opcode::kPong;
 
 // A player that has finished its handshake.
+// Logged in, so that no newcomer past its login grace takes its slot.
 std::unique_ptr<client::SyncClient> Player(std::uint16_t port, std::uint32_t seed) {
   auto player = std::make_unique<client::SyncClient>("127.0.0.1", port, seed);
   EXPECT_TRUE(player->Handshake());
+  Bytes name(46, 0x00);
+  name[1] = static_cast<std::uint8_t>('A' + seed % 26);
+  player->Send(kLogin, name);
   return player;
 }
 

@@ -156,7 +156,14 @@ bool HostileClients::FullVisit(const std::string& name, int chatNumber) {
 }
 
 int HostileClients::StormWhileFull(int count, bool& heldServed) {
+  // A player, logged in: a connection without a login would lose its slot to
+  // the storm once past its login grace.
   const auto held = JoinFreeSlot();
+  held->Send(kLogin, NameBlock("Nobody"));
+  if (!held->Pinged()) {
+    heldServed = false;
+    return 0;
+  }
   std::vector<Visitor> storm;
   storm.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) storm.emplace_back(port_, nextSeed_++);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +30,9 @@ class FakeSocket : public SocketControl {
     End(CloseReason::kClosedByUs);
   }
   std::int16_t State() const override { return state; }
+  void CheckEnded() override {
+    if (const auto reason = std::exchange(unhandledEnd, std::nullopt)) End(*reason);
+  }
   std::string PeerAddress() const override { return state == kConnected ? peer : std::string(); }
   void GetData(Bytes& into) override {
     into.insert(into.end(), inbound_.begin(), inbound_.end());
@@ -50,6 +54,9 @@ class FakeSocket : public SocketControl {
   void Disconnect() { state = kClosed; }
   // The connection ends for `reason`, and the end is reported.
   void Drop(CloseReason reason) { End(reason); }
+  // The connection ends for `reason`, but the end waits to be read: it is
+  // reported only at CheckEnded.
+  void DropUnhandled(CloseReason reason) { unhandledEnd = reason; }
 
   // Every byte written since the last take, in order.
   Bytes TakeSent() {
@@ -68,11 +75,13 @@ class FakeSocket : public SocketControl {
   // peer at once.
   std::size_t pendingBytes = 0;
   std::vector<std::int32_t> accepted;
+  std::optional<CloseReason> unhandledEnd;
   int closes = 0;
   int resets = 0;
 
  private:
   void End(CloseReason reason) {
+    unhandledEnd.reset();
     const bool live = state == kConnected;
     state = kClosed;
     if (live && closed_) closed_(reason);

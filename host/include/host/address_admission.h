@@ -2,12 +2,15 @@
 // before any slot is looked at: allowed and denied ranges, slots held per
 // address, automatic bans of addresses that connect too often, and a penalty
 // for addresses whose connections waste a slot until a deadline closes them.
-// Pure policy on a time the caller passes in.
+// Bans, counts and slots held are kept per IPv4 address and per IPv6 prefix,
+// since one IPv6 host commonly has a whole /64 to pick addresses from. Pure
+// policy on a time the caller passes in.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -30,6 +33,7 @@ struct Autoban {
 inline constexpr Autoban kDefaultAutoban{};
 inline constexpr std::size_t kDefaultMaxPerAddress = 0;
 inline constexpr std::chrono::milliseconds kDefaultTimeoutPenalty{60000};
+inline constexpr int kDefaultIpv6PrefixBits = 64;
 
 struct AdmissionSettings {
   // With any range here, only addresses inside one are served.
@@ -43,6 +47,8 @@ struct AdmissionSettings {
   // How long an address is refused after a deadline closed one of its
   // connections; 0 for never.
   std::chrono::milliseconds timeoutPenalty = kDefaultTimeoutPenalty;
+  // The leading bits of an IPv6 address that name one peer, 1 to 128.
+  int ipv6PrefixBits = kDefaultIpv6PrefixBits;
 
   friend bool operator==(const AdmissionSettings&, const AdmissionSettings&) = default;
 };
@@ -70,7 +76,8 @@ class AddressAdmission {
     // The ban this very request started, if any.
     std::optional<Ban> ban;
   };
-  // A connection request from `address`, which holds `slotsHeld` slots.
+  // A connection request from `address`, whose peer (see PeerOf) holds
+  // `slotsHeld` slots.
   Verdict Request(const IpAddress& address, TimePoint now, std::size_t slotsHeld);
 
   // A deadline closed a connection of `address`: it is refused for the
@@ -78,13 +85,22 @@ class AddressAdmission {
   // or a longer ban already stands.
   std::optional<Ban> Penalize(const IpAddress& address, TimePoint now);
 
+  // The allowed and denied ranges alone over `address`: nothing when they
+  // let it in.
+  std::optional<RefusalReason> RangeRefusal(const IpAddress& address) const;
+
+  // The peer `address` counts as: itself for IPv4, its prefix for IPv6.
+  IpAddress PeerOf(const IpAddress& address) const;
+  // PeerOf as the operator reads it: "192.0.2.1", "2001:db8::/64".
+  std::string PeerText(const IpAddress& address) const;
+
   const AdmissionSettings& Settings() const { return settings_; }
   // Takes new allowed and denied ranges; bans and counts stand.
   void SetRanges(std::vector<AddressRange> allow, std::vector<AddressRange> deny) {
     settings_.allow = std::move(allow);
     settings_.deny = std::move(deny);
   }
-  // Addresses with a record: a ban or requests within the autoban window.
+  // Peers with a record: a ban or requests within the autoban window.
   std::size_t Tracked() const { return records_.size(); }
 
  private:

@@ -21,6 +21,7 @@ enum class RefusalReason {
   kDenied,           // inside a --deny range
   kPerAddressLimit,  // the address holds --max-per-address slots already
   kBanned,           // the address is banned for now (see AddressBanned)
+  kNoPeerAddress,    // the connection ended before its peer's address could be read
 };
 
 // Why an address is refused for a while.
@@ -38,6 +39,8 @@ enum class HostCause {
   kIdleTimeout,
   kCharacterInUse,   // a login named the character the other slot plays
   kNoCharacterFile,  // --require-character and no file for the name
+  kMadeRoom,         // a newcomer found every slot taken; this one had not logged in
+  kDenied,           // the address rules as reloaded refuse its address
 };
 
 // The sending "slot" of what the server announces itself (its NPCs).
@@ -56,7 +59,8 @@ class ConnectionObserver {
   // A connection request took `slot`; `peer` is "ADDR:PORT", empty when the
   // socket does not know it.
   virtual void ConnectionAccepted(std::size_t /*slot*/, std::string_view /*peer*/) {}
-  // A connection request got no slot; `peer` as above.
+  // A connection request got no slot; `peer` as above (empty for
+  // kNoPeerAddress).
   virtual void ConnectionRefused(std::string_view /*peer*/, RefusalReason /*reason*/) {}
   // `address` (no port) is refused for `duration` from now.
   virtual void AddressBanned(std::string_view /*address*/, BanReason /*reason*/,

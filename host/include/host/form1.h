@@ -39,6 +39,7 @@ inline constexpr std::chrono::milliseconds kDefaultTickInterval{5000};
 inline constexpr std::chrono::milliseconds kDefaultHandshakeTimeout{10000};
 inline constexpr std::chrono::milliseconds kDefaultLoginTimeout{20000};
 inline constexpr std::chrono::milliseconds kDefaultIdleTimeout{0};
+inline constexpr std::chrono::milliseconds kDefaultLoginGrace{2000};
 inline constexpr std::size_t kDefaultRelaySoftLimit = 256 * 1024;
 inline constexpr bool kDefaultRequireCharacter = false;
 inline constexpr int kDefaultLoginRate = 4;
@@ -57,6 +58,10 @@ struct HostSettings {
   std::chrono::milliseconds loginTimeout = kDefaultLoginTimeout;
   // A connection that has sent nothing for this long is closed; 0 for never.
   std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout;
+  // How long after its accept a connection that has not logged in keeps its
+  // slot against a newcomer who finds every slot taken; past it, the one
+  // held longest is closed to make room. 0: never closed for a newcomer.
+  std::chrono::milliseconds loginGrace = kDefaultLoginGrace;
   // Who may connect (see AddressAdmission).
   AdmissionSettings admission{};
   // A relayed packet is dropped unsealed while its receiver has more than
@@ -108,8 +113,11 @@ class Form1 {
   // Binds and listens, then starts Timer1; throws std::runtime_error when it
   // cannot listen.
   void Form_Load();
-  // The address rules first: a refused request is closed and the slots never
-  // see it. Then the first free slot takes it, or the log says none is free.
+  // A request whose peer cannot be told, then one the address rules refuse,
+  // is closed and the slots never see it. Then the first free slot takes it:
+  // when every slot is taken, one whose connection has ended unnoticed is
+  // freed, else the one held longest by a connection past its login grace
+  // without a login is closed for it. Failing all, the log says none is free.
   void Winsock1_ConnectionRequest(std::int32_t requestID);
   void Timer1_Timer();
 
@@ -139,7 +147,8 @@ class Form1 {
 
   // Every login from now on closes with `line` (see welcome_line.h).
   void SetWelcomeLine(const Bytes& line);
-  // Connection requests from now on meet these ranges (see AdmissionSettings).
+  // Connection requests from now on meet these ranges (see AdmissionSettings),
+  // and connections in the slots whose addresses they refuse are closed.
   void SetAddressRanges(std::vector<AddressRange> allow, std::vector<AddressRange> deny);
 
  private:
@@ -155,9 +164,15 @@ class Form1 {
   void WireSlot(std::size_t index);
   // The address rules over a request from `address` ("ADDR:PORT" in
   // `peer`); false when it was refused and closed.
-  bool Admit(std::int32_t requestID, const std::optional<IpAddress>& address,
-             const std::string& peer);
+  bool Admit(std::int32_t requestID, const IpAddress& address, const std::string& peer);
   std::size_t SlotsHeldBy(const IpAddress& address) const;
+  // The slot a request admitted now takes, if any: see Winsock1_ConnectionRequest.
+  std::optional<std::size_t> SlotForNewcomer();
+  std::optional<std::size_t> FreeSlot() const;
+  // Closes the connection held longest past its login grace without a login;
+  // its slot, or nothing when every slot's connection is in its grace or
+  // logged in.
+  std::optional<std::size_t> MakeRoom();
   void ConnectionAccepted(std::size_t index, const std::optional<IpAddress>& address,
                           const std::string& peer);
   // A deadline of the connection in `index` has come: it is closed for `cause`.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace quorvane {
@@ -37,5 +38,11 @@ inline void Report(const Diagnostics& diagnostics, Severity severity, std::strin
 inline void Report(const Diagnostics& diagnostics, std::string_view message) {
   Report(diagnostics, Severity::kWarning, {}, message);
 }
+
+// `name` in double quotes, as diagnostics show a name or path that may hold
+// any byte: `"` and `\` escaped with a backslash, every byte outside
+// printable ASCII as \xNN, so the text is valid UTF-8 on one line and reads
+// back to exactly the bytes it came from.
+std::string Quoted(std::string_view name);
 
 }  // namespace quorvane

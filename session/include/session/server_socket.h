@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 
@@ -111,7 +112,11 @@ class ServerSocket {
 
  private:
   void DataArrival();
-  void Handshake();
+  // `kept` bytes of an unfinished hello came before this arrival's.
+  void Handshake(std::size_t kept);
+  // The decoded hello when `wire` is one, escaped and whole.
+  std::optional<Bytes> ValidHello(ByteView wire);
+  void Answer(ByteView hello, std::size_t helloWireSize);
   void ReceiveLoop();
   // Dispatches one opened packet; a handler that fails loses only its packet.
   void DispatchGuarded(std::int16_t opcode, ByteView payload);
@@ -151,8 +156,8 @@ class ServerSocket {
   // Room for a byte-string length in front of the arrived bytes.
   static constexpr std::size_t kLengthSlot = sizeof(std::uint32_t);
   // The length slot, then arrived bytes not yet consumed: an incomplete packet
-  // waits here for the rest of its bytes, so it never holds more than one
-  // packet's 65,543 bytes between arrivals.
+  // (or hello) waits here for the rest of its bytes, so it never holds more
+  // than one packet's 65,543 bytes between arrivals.
   Bytes received_;
   // Reused argument block for the cipher calls.
   kelvane::ByteStrBuffer argument_;

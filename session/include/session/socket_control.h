@@ -52,6 +52,10 @@ class SocketControl {
   virtual void Reset() = 0;
   // kConnected while connected; any other value means not connected.
   virtual std::int16_t State() const = 0;
+  // A connection whose end has come but not been handled yet (the peer's
+  // close or reset still waits to be read) ends now, reported as usual, so
+  // that State() no longer says kConnected; a live one is left as it is.
+  virtual void CheckEnded() = 0;
   // "ADDR:PORT" of the peer (IPv6 addresses in brackets); empty without a
   // connection.
   virtual std::string PeerAddress() const = 0;

@@ -51,6 +51,7 @@ class QtSocketControl final : public SocketControl, private PendingOutput {
   void Close() override;
   void Reset() override;
   std::int16_t State() const override;
+  void CheckEnded() override;
   std::string PeerAddress() const override;
   // Hands over what the last arrivals read: at most one largest packet.
   void GetData(Bytes& into) override;

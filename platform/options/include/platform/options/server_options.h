@@ -39,6 +39,7 @@ struct ServerOptions {
   int tickMs = static_cast<int>(kDefaultTickInterval.count());
   std::chrono::milliseconds handshakeTimeout = kDefaultHandshakeTimeout;
   std::chrono::milliseconds loginTimeout = kDefaultLoginTimeout;
+  std::chrono::milliseconds loginGrace = kDefaultLoginGrace;
   std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout;
   AdmissionSettings admission{};
   std::size_t relaySoftLimit = kDefaultRelaySoftLimit;
