@@ -139,6 +139,10 @@ std::string ConnectionDiagnostics::CloseText(CloseReason reason, HostCause cause
       return "its login named the character another slot plays";
     case HostCause::kNoCharacterFile:
       return "its login named no character file";
+    case HostCause::kKicked:
+      return "kicked by an operator";
+    case HostCause::kShutdown:
+      return "the server is shutting down";
   }
   switch (reason) {
     case CloseReason::kPeerClosed:
@@ -168,6 +172,8 @@ std::string ConnectionDiagnostics::RefusalText(RefusalReason reason) const {
              " slots already (--max-per-address)";
     case RefusalReason::kBanned:
       return "banned";
+    case RefusalReason::kShuttingDown:
+      return "the server is shutting down";
   }
   return "unknown reason";
 }

@@ -61,8 +61,15 @@ void Form1::WireSlot(std::size_t index) {
 bool Form1::Admit(std::int32_t requestID, const std::optional<IpAddress>& address,
                   const std::string& peer) {
   AddressAdmission::Verdict verdict;
-  if (address) {
+  if (draining_) {
+    verdict.refusal = RefusalReason::kShuttingDown;
+  } else if (address) {
     verdict = admission_.Request(*address, clock_.Now(), SlotsHeldBy(*address));
+    // An operator's ban says more than the per-address limit.
+    const bool limited = verdict.refusal == RefusalReason::kPerAddressLimit;
+    if ((!verdict.refusal || limited) && banned_ && banned_(*address)) {
+      verdict.refusal = RefusalReason::kBanned;
+    }
   } else if (!settings_.admission.allow.empty()) {
     // An address nobody can tell is in no allowed range.
     verdict.refusal = RefusalReason::kNotAllowed;

@@ -28,6 +28,8 @@ std::string_view NameOf(RefusalReason reason) {
       return "per_address_limit";
     case RefusalReason::kBanned:
       return "banned";
+    case RefusalReason::kShuttingDown:
+      return "shutting_down";
   }
   return "unknown";
 }
@@ -72,6 +74,10 @@ std::string_view NameOf(HostCause cause) {
       return "character_in_use";
     case HostCause::kNoCharacterFile:
       return "no_character_file";
+    case HostCause::kKicked:
+      return "kicked";
+    case HostCause::kShutdown:
+      return "shutdown";
   }
   return "unknown";
 }

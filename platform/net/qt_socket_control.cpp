@@ -75,6 +75,21 @@ void QtSocketControl::Reset() {
   End(CloseReason::kClosedByUs, true);
 }
 
+// A close with unread input makes the system reset the connection, which
+// may throw away what was just sent: the peer's last bytes are read and
+// dropped, and the sending side shut down first, so the end follows the data.
+void QtSocketControl::CloseAfterSending() {
+  if (state_ != kConnected) return;
+  Flush();
+  if (state_ != kConnected) return;
+  ::shutdown(descriptor_, SHUT_WR);
+  // Bounded, so that a peer that keeps sending cannot hold the event thread.
+  std::uint8_t discard[16 * 1024];
+  for (int read = 0; read < 16 && ::recv(descriptor_, discard, sizeof discard, 0) > 0; ++read) {
+  }
+  End(CloseReason::kClosedByUs, false);
+}
+
 std::int16_t QtSocketControl::State() const {
   return state_;
 }

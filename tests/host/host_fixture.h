@@ -67,6 +67,8 @@ inline std::string RefusalText(RefusalReason reason) {
       return "per-address limit";
     case RefusalReason::kBanned:
       return "banned";
+    case RefusalReason::kShuttingDown:
+      return "shutting down";
   }
   return "?";
 }
@@ -85,6 +87,10 @@ inline std::string CauseText(HostCause cause) {
       return " (character in use)";
     case HostCause::kNoCharacterFile:
       return " (no character file)";
+    case HostCause::kKicked:
+      return " (kicked)";
+    case HostCause::kShutdown:
+      return " (shutdown)";
   }
   return " (?)";
 }

@@ -20,7 +20,8 @@ enum class RefusalReason {
   kNotAllowed,       // outside every --allow range
   kDenied,           // inside a --deny range
   kPerAddressLimit,  // the address holds --max-per-address slots already
-  kBanned,           // the address is banned for now (see AddressBanned)
+  kBanned,           // the address is banned for now (see AddressBanned), or by an operator
+  kShuttingDown,     // the server is counting down to its end
 };
 
 // Why an address is refused for a while.
@@ -38,6 +39,8 @@ enum class HostCause {
   kIdleTimeout,
   kCharacterInUse,   // a login named the character the other slot plays
   kNoCharacterFile,  // --require-character and no file for the name
+  kKicked,           // an operator kicked the player or banned its address
+  kShutdown,         // the server ended with the player still connected
 };
 
 // The sending "slot" of what the server announces itself (its NPCs).

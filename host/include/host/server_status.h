@@ -25,9 +25,9 @@ namespace quorvane {
 
 enum class SlotState { kFree, kAwaitingHello, kOpen, kLoggedIn };
 
-inline constexpr std::size_t kRefusalReasonCount = 5;
+inline constexpr std::size_t kRefusalReasonCount = 6;
 inline constexpr std::size_t kBanReasonCount = 2;
-inline constexpr std::size_t kHostCauseCount = 6;
+inline constexpr std::size_t kHostCauseCount = 8;
 inline constexpr std::size_t kCloseReasonCount = 5;
 inline constexpr std::size_t kDropReasonCount = 2;
 
