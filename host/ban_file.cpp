@@ -109,8 +109,8 @@ std::string UtcText(system_clock::time_point when) {
 
 std::optional<system_clock::time_point> ParseUtc(std::string_view text) {
   // YYYY-MM-DDTHH:MM:SSZ, nothing more or less.
-  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-      text[13] != ':' || text[16] != ':' || text[19] != 'Z') {
+  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || text[19] != 'Z') {
     return std::nullopt;
   }
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;

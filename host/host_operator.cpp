@@ -45,15 +45,16 @@ std::string ShutdownNotice(std::string_view text, seconds left) {
   return std::string(text) + " (in " + std::to_string(left.count()) + " s)";
 }
 
-HostOperator::HostOperator(Form1& form, Clock& clock, Diagnostics report,
-                           OperatorSettings settings, Hooks hooks, WallClock wallClock)
+HostOperator::HostOperator(Form1& form, Clock& clock, Diagnostics report, OperatorSettings settings,
+                           Hooks hooks, WallClock wallClock)
     : form_(form),
       clock_(clock),
       report_(std::move(report)),
       settings_(std::move(settings)),
       hooks_(std::move(hooks)),
       wallClock_(std::move(wallClock)) {
-  countdown_ = clock_.CreateTimer(TimerKind::kOneShot, "the shutdown countdown", [this] { Step(); });
+  countdown_ =
+      clock_.CreateTimer(TimerKind::kOneShot, "the shutdown countdown", [this] { Step(); });
   form_.SetBanCheck([this](const IpAddress& address) {
     return std::any_of(manualBans_.begin(), manualBans_.end(), [&](const BanRecord& ban) {
       return ban.range.Contains(address) && InForce(ban);
@@ -84,8 +85,8 @@ ActionResult HostOperator::Say(const std::string& latin1Text, const Operator& by
 
 ActionResult HostOperator::Kick(int slot, const std::string& reason, const Operator& by) {
   if (slot < 1 || static_cast<std::size_t>(slot) > kSlotCount) {
-    return {false, "no slot " + std::to_string(slot) + ": slots are 1 to " +
-                       std::to_string(kSlotCount)};
+    return {false,
+            "no slot " + std::to_string(slot) + ": slots are 1 to " + std::to_string(kSlotCount)};
   }
   if (reason.size() > kLongestOperatorText) {
     return {false, "the reason is longer than " + std::to_string(kLongestOperatorText) + " bytes"};
@@ -142,9 +143,8 @@ ActionResult HostOperator::Ban(const AddressRange& range, BanDuration duration,
 ActionResult HostOperator::Unban(const AddressRange& range, const Operator& by) {
   DropExpired();
   std::vector<BanRecord> changed = manualBans_;
-  const bool manual = std::erase_if(changed, [&](const BanRecord& ban) {
-                        return ban.range == range;
-                      }) != 0;
+  const bool manual =
+      std::erase_if(changed, [&](const BanRecord& ban) { return ban.range == range; }) != 0;
   if (manual && hooks_.store) {
     if (const std::string error = hooks_.store(changed); !error.empty()) {
       Note(by, "could not unban " + range.ToString() + ": " + error);
@@ -189,8 +189,9 @@ void HostOperator::SetManualBans(std::vector<BanRecord> bans) {
 }
 
 std::size_t HostOperator::ManualBansInForce() const {
-  return static_cast<std::size_t>(std::count_if(
-      manualBans_.begin(), manualBans_.end(), [this](const BanRecord& ban) { return InForce(ban); }));
+  return static_cast<std::size_t>(
+      std::count_if(manualBans_.begin(), manualBans_.end(),
+                    [this](const BanRecord& ban) { return InForce(ban); }));
 }
 
 ActionResult HostOperator::Shutdown(std::optional<seconds> delay, const std::string& latin1Message,
@@ -200,8 +201,7 @@ ActionResult HostOperator::Shutdown(std::optional<seconds> delay, const std::str
                        std::to_string(ShutdownLeft()->count()) + " s left); cancel it first"};
   }
   if (latin1Message.size() > kLongestShutdownText) {
-    return {false,
-            "the message is longer than " + std::to_string(kLongestShutdownText) + " bytes"};
+    return {false, "the message is longer than " + std::to_string(kLongestShutdownText) + " bytes"};
   }
   const seconds wait = delay.value_or(settings_.shutdownGrace);
   if (wait < seconds::zero()) return {false, "the delay cannot be negative"};
@@ -234,21 +234,20 @@ ActionResult HostOperator::CancelShutdown(const Operator& by) {
   return {true, "cancelled the shutdown"};
 }
 
-void HostOperator::Terminate(std::string_view signalName) {
+std::string HostOperator::Terminate(std::string_view signalName) {
+  const std::string done = "shutting down on " + std::string(signalName);
   if (endsAt_ || settings_.shutdownGrace == seconds::zero() || !AnyoneLoggedIn()) {
-    Report(report_, Severity::kInfo, "quorvane", "shutting down on " + std::string(signalName));
     End();
-    return;
+    return done;
   }
-  Report(report_, Severity::kInfo, "quorvane",
-         "shutting down on " + std::string(signalName) + " in " +
-             std::to_string(settings_.shutdownGrace.count()) + " s");
   noticeText_ = settings_.shutdownText;
   endsAt_ = clock_.Now() + settings_.shutdownGrace;
   form_.SetDraining(true);
   if (hooks_.draining) hooks_.draining();
   ChatToLoggedIn(ShutdownNotice(noticeText_, settings_.shutdownGrace));
   ScheduleStep();
+  return done + " in " + std::to_string(settings_.shutdownGrace.count()) +
+         " s, warning the players; a second signal ends at once";
 }
 
 std::optional<seconds> HostOperator::ShutdownLeft() const {
@@ -295,8 +294,8 @@ void HostOperator::DropExpired() {
 }
 
 void HostOperator::Note(const Operator& by, std::string_view what) {
-  Report(report_, Severity::kInfo,
-         "operator " + by.user + " (uid " + std::to_string(by.uid) + ")", what);
+  Report(report_, Severity::kInfo, "operator " + by.user + " (uid " + std::to_string(by.uid) + ")",
+         what);
 }
 
 void HostOperator::Step() {

@@ -326,6 +326,49 @@ const std::vector<Setting>& Settings() {
          return ApplyLatin1(value, kLongestWelcomeText, options.welcomeText);
        },
        false, true},
+      {"control-socket", "path",
+       "Listen for operator commands (quorvane-ctl) on a Unix socket at this path, mode 0660; "
+       "a stale socket there is replaced, a live one refused (default none).",
+       "",
+       [](const QString& value, ServerOptions& options) -> QString {
+         options.controlSocket = value;
+         return {};
+       }},
+      {"ban-file", "file",
+       "Keep the operator's bans in this file, read at start-up and on SIGHUP (default none: "
+       "bans last until the server ends).",
+       "",
+       [](const QString& value, ServerOptions& options) -> QString {
+         options.banFile = value;
+         return {};
+       }},
+      {"shutdown-grace", "seconds",
+       "On SIGTERM or SIGINT with players logged in, warn them and end this many seconds later; "
+       "0 ends at once (default 10).",
+       "10",
+       [](const QString& value, ServerOptions& options) -> QString {
+         bool valid = false;
+         const int seconds = value.trimmed().toInt(&valid);
+         if (!valid || seconds < 0 || seconds > 86400) return "needs whole seconds from 0 to 86400";
+         options.shutdownGrace = std::chrono::seconds(seconds);
+         return {};
+       },
+       false, true},
+      {"shutdown-text", "text",
+       "Text of the chat line that warns the players of a shutdown, followed by the seconds "
+       "left (default \"The server is shutting down\").",
+       "The server is shutting down",
+       [](const QString& value, ServerOptions& options) {
+         return ApplyLatin1(value, kLongestWelcomeText, options.shutdownText);
+       },
+       false, true},
+      {"console", "",
+       "Headless only: read operator commands from standard input and answer on standard output "
+       "(default off).",
+       "false",
+       [](const QString& value, ServerOptions& options) {
+         return ApplySwitch(value, options.console);
+       }},
   };
   return settings;
 }

@@ -30,7 +30,7 @@ TEST(BanFileTest, GoodLinesParseAndWriteBackExactly) {
     std::string range;
     std::optional<system_clock::time_point> until;
     std::string by;
-    std::string reason;  // Latin-1
+    std::string reason;   // Latin-1
     std::string written;  // empty: the line itself
   };
   const std::vector<Case> cases{
@@ -109,8 +109,8 @@ TEST(BanFileTest, SaveReplacesTheFileWholeOrNotAtAll) {
   ASSERT_EQ(file.Load(error), std::vector<BanRecord>{}) << "a missing file holds no bans";
 
   const auto since = *ParseUtc("2025-03-01T12:00:00Z");
-  const BanRecord first{*AddressRange::Parse("192.0.2.0/24"), true, std::nullopt, "flood",
-                        "alice", since};
+  const BanRecord first{
+      *AddressRange::Parse("192.0.2.0/24"), true, std::nullopt, "flood", "alice", since};
   const BanRecord second{*AddressRange::Parse("2001:db8::1"), true, since + 24h, "", "bob", since};
   ASSERT_EQ(file.Save({first, second}), "");
   const std::string before = ReadAll(path);

@@ -102,7 +102,8 @@ TEST_F(HostOperatorTest, KickTellsThePlayerThenClosesWithTheCauseKicked) {
   EXPECT_EQ(Chat(1), std::vector<std::string>{"Kicked: spamming"});
   EXPECT_FALSE(Connected(1));
   EXPECT_TRUE(Connected(0));
-  EXPECT_EQ(observer_.events, std::vector<std::string>{"closed 1 closed by us (kicked) after 0 ms"});
+  EXPECT_EQ(observer_.events,
+            std::vector<std::string>{"closed 1 closed by us (kicked) after 0 ms"});
 
   ASSERT_TRUE(operator_->Kick(1, "", kAlice).done);
   EXPECT_EQ(Chat(0), std::vector<std::string>{"Kicked"});

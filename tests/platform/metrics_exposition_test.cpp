@@ -28,15 +28,18 @@ ServerSnapshot Scripted() {
   snapshot.slotTable[1].state = SlotState::kAwaitingHello;
   StatusCounters& counters = snapshot.counters;
   counters.connectionsAccepted = 41;
-  counters.refused = {1, 2, 3, 4, 5};
+  counters.refused = {1, 2, 3, 4, 5, 30};
   counters.banned = {6, 7};
   counters.closed = {8, 9, 10, 11, 12};
-  counters.closedByHost = {0, 13, 14, 15, 16, 17};
+  counters.closedByHost = {0, 13, 14, 15, 16, 17, 31, 0};
   counters.relaysDropped = {18, 19};
   counters.handshakesDone = 20;
   counters.loginsFound = 21;
   counters.loginsNotFound = 22;
   snapshot.bansInForce = 3;
+  snapshot.manualBansInForce = 4;
+  snapshot.adminActions[static_cast<std::size_t>(AdminAction::kKick)] = 28;
+  snapshot.adminActions[static_cast<std::size_t>(AdminAction::kShutdownCancel)] = 29;
   TrafficCounters& traffic = snapshot.traffic;
   traffic.received[OpcodeIndex(opcode::kPing, kIn)] = {23, 184};
   traffic.received[kUnlistedOpcode] = {24, 250};
@@ -81,7 +84,13 @@ TEST_F(MetricsExpositionTest, EveryAreaIsExportedWithItsValues) {
       R"(quorvane_connections_refused_total{reason="banned"} 5)",
       R"(quorvane_bans_total{reason="connection_rate"} 6)",
       R"(quorvane_bans_total{reason="timeout_penalty"} 7)",
-      "quorvane_bans_in_force 3",
+      R"(quorvane_bans_in_force{source="automatic"} 3)",
+      R"(quorvane_bans_in_force{source="manual"} 4)",
+      R"(quorvane_admin_actions_total{kind="say"} 0)",
+      R"(quorvane_admin_actions_total{kind="kick"} 28)",
+      R"(quorvane_admin_actions_total{kind="shutdown_cancel"} 29)",
+      R"(quorvane_connections_refused_total{reason="shutting_down"} 30)",
+      R"(quorvane_connections_closed_by_host_total{cause="kicked"} 31)",
       R"(quorvane_connections_closed_total{reason="peer_closed"} 8)",
       R"(quorvane_connections_closed_total{reason="closed_by_us"} 12)",
       R"(quorvane_connections_closed_by_host_total{cause="handshake_timeout"} 13)",

@@ -67,8 +67,9 @@ class HostOperator final : public OperatorActions, public ConnectionObserver {
   using WallClock = std::function<std::chrono::system_clock::time_point()>;
 
   // Subscribes to `form`'s events; `form` and `clock` must outlive it.
-  HostOperator(Form1& form, Clock& clock, Diagnostics report, OperatorSettings settings,
-               Hooks hooks, WallClock wallClock = [] { return std::chrono::system_clock::now(); });
+  HostOperator(
+      Form1& form, Clock& clock, Diagnostics report, OperatorSettings settings, Hooks hooks,
+      WallClock wallClock = [] { return std::chrono::system_clock::now(); });
   HostOperator(const HostOperator&) = delete;
   HostOperator& operator=(const HostOperator&) = delete;
   ~HostOperator();
@@ -79,13 +80,13 @@ class HostOperator final : public OperatorActions, public ConnectionObserver {
                    const Operator& by) override;
   ActionResult Unban(const AddressRange& range, const Operator& by) override;
   std::vector<BanRecord> Bans() const override;
-  ActionResult Shutdown(std::optional<std::chrono::seconds> delay,
-                        const std::string& latin1Message, const Operator& by) override;
+  ActionResult Shutdown(std::optional<std::chrono::seconds> delay, const std::string& latin1Message,
+                        const Operator& by) override;
   ActionResult CancelShutdown(const Operator& by) override;
 
   // SIGTERM or SIGINT: the configured grace and text; during a countdown,
-  // the end at once.
-  void Terminate(std::string_view signalName);
+  // the end at once. What it does, in a line naming the signal.
+  std::string Terminate(std::string_view signalName);
   // The settings a reload brings; a running countdown keeps its text.
   void SetSettings(OperatorSettings settings) { settings_ = std::move(settings); }
   // The manual bans as the ban file holds them, replacing those kept;

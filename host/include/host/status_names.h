@@ -22,17 +22,17 @@ std::string_view NameOf(DropReason reason);
 inline constexpr SlotState kSlotStates[] = {SlotState::kFree, SlotState::kAwaitingHello,
                                             SlotState::kOpen, SlotState::kLoggedIn};
 inline constexpr RefusalReason kRefusalReasons[] = {
-    RefusalReason::kSlotsFull, RefusalReason::kNotAllowed, RefusalReason::kDenied,
-    RefusalReason::kPerAddressLimit, RefusalReason::kBanned, RefusalReason::kShuttingDown};
+    RefusalReason::kSlotsFull,       RefusalReason::kNotAllowed, RefusalReason::kDenied,
+    RefusalReason::kPerAddressLimit, RefusalReason::kBanned,     RefusalReason::kShuttingDown};
 inline constexpr BanReason kBanReasons[] = {BanReason::kConnectionRate, BanReason::kTimeoutPenalty};
 inline constexpr CloseReason kCloseReasons[] = {CloseReason::kPeerClosed, CloseReason::kReset,
                                                 CloseReason::kTimedOut, CloseReason::kSendBound,
                                                 CloseReason::kClosedByUs};
 // Without kNone: the causes of a connection the host ended.
-inline constexpr HostCause kHostCauses[] = {HostCause::kHandshakeTimeout, HostCause::kLoginTimeout,
-                                            HostCause::kIdleTimeout, HostCause::kCharacterInUse,
-                                            HostCause::kNoCharacterFile, HostCause::kKicked,
-                                            HostCause::kShutdown};
+inline constexpr HostCause kHostCauses[] = {
+    HostCause::kHandshakeTimeout, HostCause::kLoginTimeout,    HostCause::kIdleTimeout,
+    HostCause::kCharacterInUse,   HostCause::kNoCharacterFile, HostCause::kKicked,
+    HostCause::kShutdown};
 inline constexpr DropReason kDropReasons[] = {DropReason::kBackPressure, DropReason::kRateLimit};
 
 static_assert(std::size(kRefusalReasons) == kRefusalReasonCount);

@@ -54,6 +54,13 @@ struct ServerOptions {
   // The login's closing chat line, as Latin-1 bytes.
   QByteArray welcomeSender = "OrlanServer";
   QByteArray welcomeText = "Welcome to Orlan RP Server";
+  // The operator's channels and the manual bans; empty: none.
+  QString controlSocket;
+  QString banFile;
+  bool console = false;
+  // A shutdown with players logged in warns them this long; 0: at once.
+  std::chrono::seconds shutdownGrace{10};
+  QByteArray shutdownText = "The server is shutting down";
 
   // Each setting's text as given (command line, else file, else default), by name.
   QMap<QString, QString> given;
