@@ -213,6 +213,7 @@ ActionResult HostOperator::Shutdown(std::optional<seconds> delay, const std::str
   }
   noticeText_ = latin1Message.empty() ? settings_.shutdownText : latin1Message;
   endsAt_ = clock_.Now() + wait;
+  nextStep_.reset();
   form_.SetDraining(true);
   if (hooks_.draining) hooks_.draining();
   ChatToLoggedIn(ShutdownNotice(noticeText_, wait));
@@ -242,6 +243,7 @@ std::string HostOperator::Terminate(std::string_view signalName) {
   }
   noticeText_ = settings_.shutdownText;
   endsAt_ = clock_.Now() + settings_.shutdownGrace;
+  nextStep_.reset();
   form_.SetDraining(true);
   if (hooks_.draining) hooks_.draining();
   ChatToLoggedIn(ShutdownNotice(noticeText_, settings_.shutdownGrace));
@@ -300,12 +302,12 @@ void HostOperator::Note(const Operator& by, std::string_view what) {
 
 void HostOperator::Step() {
   if (!endsAt_) return;
-  const seconds left = *ShutdownLeft();
-  if (left <= seconds::zero()) {
+  // The step the timer was set for, whether it fired a little early or late.
+  if (!nextStep_) {
     End();
     return;
   }
-  ChatToLoggedIn(ShutdownNotice(noticeText_, left));
+  ChatToLoggedIn(ShutdownNotice(noticeText_, *nextStep_));
   ScheduleStep();
 }
 
@@ -313,12 +315,16 @@ void HostOperator::ScheduleStep() {
   const auto remaining = *endsAt_ - clock_.Now();
   // The largest step still ahead, else the end itself.
   auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(remaining);
+  const std::optional<seconds> current = nextStep_;
+  nextStep_.reset();
   for (const seconds step : kShutdownSteps) {
-    if (step < remaining) {
+    if (step < remaining && (!current || step < *current)) {
+      nextStep_ = step;
       wait = std::chrono::duration_cast<std::chrono::milliseconds>(remaining - step);
       break;
     }
   }
+  if (wait < std::chrono::milliseconds::zero()) wait = std::chrono::milliseconds::zero();
   countdown_->Start(wait);
 }
 

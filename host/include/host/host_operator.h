@@ -126,6 +126,8 @@ class HostOperator final : public OperatorActions, public ConnectionObserver {
   std::unique_ptr<Timer> countdown_;
   // While counting down: when the server ends and what the notices say.
   std::optional<Clock::TimePoint> endsAt_;
+  // The step the countdown timer is set for; nothing: the end.
+  std::optional<std::chrono::seconds> nextStep_;
   std::string noticeText_;
   bool ended_ = false;
 };
