@@ -27,7 +27,7 @@ constexpr char kUsage[] =
     "Send one command to a running quorvane's control socket and print the answer.\n"
     "\n"
     "Options:\n"
-    "  --socket PATH  the server's --control-socket (default /run/quorvane/control)\n"
+    "  --socket PATH  the server's control socket (default /run/quorvane/control)\n"
     "  --json         print the answer as one JSON object\n"
     "  -h, --help     show this help and exit\n"
     "  -v, --version  show the version and exit\n"
