@@ -47,6 +47,8 @@ AddressAdmission::Verdict AddressAdmission::Request(const IpAddress& from, TimeP
     if (record.recent.size() > static_cast<std::size_t>(autoban->connections)) {
       record.recent.clear();
       record.bannedUntil = now + autoban->duration;
+      record.bannedSince = now;
+      record.banReason = BanReason::kConnectionRate;
       return {RefusalReason::kBanned, Ban{BanReason::kConnectionRate, autoban->duration}};
     }
   }
@@ -62,7 +64,26 @@ std::optional<Ban> AddressAdmission::Penalize(const IpAddress& address, TimePoin
   Record& record = RecordOf(PeerOf(address), now);
   if (record.bannedUntil >= now + penalty) return std::nullopt;
   record.bannedUntil = now + penalty;
+  record.bannedSince = now;
+  record.banReason = BanReason::kTimeoutPenalty;
   return Ban{BanReason::kTimeoutPenalty, penalty};
+}
+
+std::vector<AddressAdmission::BanInForce> AddressAdmission::Bans(TimePoint now) const {
+  std::vector<BanInForce> bans;
+  for (const auto& [address, record] : records_) {
+    if (record.bannedUntil > now) {
+      bans.push_back({address, record.banReason, record.bannedSince, record.bannedUntil});
+    }
+  }
+  return bans;
+}
+
+bool AddressAdmission::Lift(const IpAddress& address, TimePoint now) {
+  const auto found = records_.find(address);
+  if (found == records_.end() || found->second.bannedUntil <= now) return false;
+  found->second.bannedUntil = {};
+  return true;
 }
 
 bool AddressAdmission::Live(const Record& record, TimePoint now) const {

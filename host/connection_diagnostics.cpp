@@ -147,6 +147,10 @@ std::string ConnectionDiagnostics::CloseText(CloseReason reason, HostCause cause
              " s grace";
     case HostCause::kDenied:
       return "the reloaded address rules refuse its address";
+    case HostCause::kKicked:
+      return "kicked by an operator";
+    case HostCause::kShutdown:
+      return "the server is shutting down";
   }
   switch (reason) {
     case CloseReason::kPeerClosed:
@@ -178,6 +182,8 @@ std::string ConnectionDiagnostics::RefusalText(RefusalReason reason) const {
       return "banned";
     case RefusalReason::kNoPeerAddress:
       return "its peer address cannot be read: the connection ended before it was taken";
+    case RefusalReason::kShuttingDown:
+      return "the server is shutting down";
   }
   return "unknown reason";
 }

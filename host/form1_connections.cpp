@@ -59,8 +59,17 @@ void Form1::WireSlot(std::size_t index) {
 }
 
 bool Form1::Admit(std::int32_t requestID, const IpAddress& address, const std::string& peer) {
-  const AddressAdmission::Verdict verdict =
-      admission_.Request(address, clock_.Now(), SlotsHeldBy(address));
+  AddressAdmission::Verdict verdict;
+  if (draining_) {
+    verdict.refusal = RefusalReason::kShuttingDown;
+  } else {
+    verdict = admission_.Request(address, clock_.Now(), SlotsHeldBy(address));
+    // An operator's ban says more than the per-address limit.
+    const bool limited = verdict.refusal == RefusalReason::kPerAddressLimit;
+    if ((!verdict.refusal || limited) && banned_ && banned_(address)) {
+      verdict.refusal = RefusalReason::kBanned;
+    }
+  }
   if (!verdict.refusal) return true;
 
   Winsock1.Refuse(requestID);

@@ -30,6 +30,8 @@ std::string_view NameOf(RefusalReason reason) {
       return "banned";
     case RefusalReason::kNoPeerAddress:
       return "no_peer_address";
+    case RefusalReason::kShuttingDown:
+      return "shutting_down";
   }
   return "unknown";
 }
@@ -78,6 +80,10 @@ std::string_view NameOf(HostCause cause) {
       return "made_room";
     case HostCause::kDenied:
       return "denied";
+    case HostCause::kKicked:
+      return "kicked";
+    case HostCause::kShutdown:
+      return "shutdown";
   }
   return "unknown";
 }

@@ -14,7 +14,7 @@ if(NOT SCDOC_EXECUTABLE)
 endif()
 
 set(pages)
-foreach(program quorvane quorvane-client quorvane-data)
+foreach(program quorvane quorvane-client quorvane-data quorvane-ctl)
   set(source ${PROJECT_SOURCE_DIR}/docs/man/${program}.1.scd)
   set(roff ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1)
   set(page ${roff}.gz)

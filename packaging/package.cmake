@@ -67,8 +67,9 @@ server's own NPCs. Character and item files are read from a data folder.
 .
 This package holds the server quorvane with its systemd units
 (quorvane.service, and the template quorvane@.service with one instance per
-map), the command-line client quorvane-client, the data tool quorvane-data and
-sample characters.")
+map), quorvane-ctl to steer a running server through its control socket, the
+command-line client quorvane-client, the data tool quorvane-data and sample
+characters.")
 set(CPACK_DEBIAN_QUORVANE_PACKAGE_CONTROL_EXTRA ${debian}/quorvane/postinst ${debian}/quorvane/prerm
     ${debian}/quorvane/postrm ${debian}/quorvane/conffiles)
 

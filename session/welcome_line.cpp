@@ -1,5 +1,7 @@
 #include "session/welcome_line.h"
 
+#include <algorithm>
+
 namespace quorvane {
 
 namespace {
@@ -14,6 +16,14 @@ std::optional<Bytes> WelcomeLine(std::string_view sender, std::string_view text)
   }
   Bytes line{0x00, kWelcomeLineType};
   line.insert(line.end(), sender.begin(), sender.end());
+  line.push_back(kLineFeed);
+  line.insert(line.end(), text.begin(), text.end());
+  return line;
+}
+
+Bytes LineLike(ByteView welcomeLine, std::string_view text) {
+  const auto feed = std::find(welcomeLine.begin(), welcomeLine.end(), kLineFeed);
+  Bytes line(welcomeLine.begin(), feed);
   line.push_back(kLineFeed);
   line.insert(line.end(), text.begin(), text.end());
   return line;

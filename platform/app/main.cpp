@@ -1,10 +1,12 @@
 // quorvane: the map server. Loads the cipher library, then runs Form1 on one
 // Qt event thread, in a window or headless.
+#include <unistd.h>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <chrono>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,9 @@
 #include "kelvane.hpp"
 #include "platform/agones/agones_port.h"
 #include "platform/agones/agones_sdk.h"
+#include "platform/control/command_desk.h"
+#include "platform/control/console.h"
+#include "platform/control/control_socket.h"
 #include "platform/loop/qt_clock.h"
 #include "platform/monitoring/http_endpoint.h"
 #include "platform/options/server_options.h"
@@ -89,12 +94,15 @@ void EndProgram(quorvane::AgonesSdk* agones) {
 // SIGHUP: the settings read afresh from the same command line and file; the
 // reloadable ones take effect, the rest wait for the next start. The log
 // file is reopened, so that a rotated one is let go.
-void Reload(const QStringList& arguments, quorvane::Server& server,
-            std::unique_ptr<quorvane::LogFile>& logFile) {
+// The ban file is read afresh too; a malformed one leaves the bans as they
+// were. The outcome, as the line written.
+quorvane::ActionResult Reload(const QStringList& arguments, quorvane::Server& server,
+                              std::unique_ptr<quorvane::LogFile>& logFile) {
   const quorvane::CommandLine reread = quorvane::ParseCommandLine(arguments);
   if (!reread.options) {
-    Tell(Severity::kError, "reload failed, settings unchanged: " + reread.error);
-    return;
+    const QString failed = "reload failed, settings unchanged: " + reread.error;
+    Tell(Severity::kError, failed);
+    return {false, failed.toStdString()};
   }
   try {
     quorvane::ReopenLogFile(logFile, reread.options->logFile);
@@ -103,9 +111,16 @@ void Reload(const QStringList& arguments, quorvane::Server& server,
                                (logFile ? "; still writing to " + logFile->Path() : QString()));
   }
   const QStringList waiting = server.Reload(*reread.options);
-  Tell(Severity::kInfo,
-       "settings reloaded" +
-           (waiting.isEmpty() ? QString() : "; at the next start: " + waiting.join(", ")));
+  const QString reloaded =
+      "settings reloaded" +
+      (waiting.isEmpty() ? QString() : "; at the next start: " + waiting.join(", "));
+  Tell(Severity::kInfo, reloaded);
+  if (const QString bans = server.LoadBans(); !bans.isEmpty()) {
+    const QString kept = "bans unchanged: " + bans;
+    Tell(Severity::kError, kept);
+    return {false, (reloaded + "; " + kept).toStdString()};
+  }
+  return {true, reloaded.toStdString()};
 }
 
 }  // namespace
@@ -181,6 +196,10 @@ int main(int argc, char* argv[]) {
     diagnostics.emplace([&window](std::string_view line) { window->Diagnostics().Append(line); });
   }
 
+  if (options.console && !headless) {
+    Tell(Severity::kError, "--console needs --headless: a window has no console");
+    return 2;
+  }
   // The Agones SDK sidecar, when there is one: told of the players, and,
   // after the port listens, that the map is ready.
   const quorvane::AgonesPort agonesPort =
@@ -209,6 +228,10 @@ int main(int argc, char* argv[]) {
   quorvane::Server server(options, library->api(), *log);
   if (roster) server.AddObserver(*roster);
   if (emptyMap) server.AddObserver(*emptyMap);
+  if (const QString bans = server.LoadBans(); !bans.isEmpty()) {
+    Tell(Severity::kError, bans);
+    return 2;
+  }
   try {
     server.Start();
   } catch (const std::runtime_error& error) {
@@ -221,7 +244,7 @@ int main(int argc, char* argv[]) {
   std::unique_ptr<quorvane::HttpEndpoint> http;
   if (options.http) {
     http = std::make_unique<quorvane::HttpEndpoint>(quorvane::HttpEndpoint::Sources{
-        [&server] { return server.Snapshot(); }, [&server] { return server.Listening(); }});
+        [&server] { return server.Snapshot(); }, [&server] { return server.Serving(); }});
     try {
       http->Listen(options.http->address, options.http->port);
     } catch (const std::runtime_error& error) {
@@ -230,12 +253,39 @@ int main(int argc, char* argv[]) {
     }
     Announce(Severity::kInfo, "metrics on " + http->Endpoint());
   }
+  server.SetLifecycle({
+      .draining = [] { quorvane::NotifyStopping("warning the players of the shutdown"); },
+      .resumed = [&server] { quorvane::NotifyReady(server.Endpoint()); },
+      .end = [&agones] { EndProgram(agones.get()); },
+  });
+  quorvane::CommandDesk desk({server.Operator(), [&server] { return server.Snapshot(); },
+                              [&] { return Reload(arguments, server, logFile); },
+                              quorvane::ReportOnStderr});
+  const auto answer = [&desk](std::string_view line, const quorvane::Operator& by) {
+    return quorvane::CommandDesk::Framed(desk.Run(line, by));
+  };
+  std::unique_ptr<quorvane::ControlSocket> control;
+  if (!options.controlSocket.isEmpty()) {
+    control = std::make_unique<quorvane::ControlSocket>(answer);
+    try {
+      control->Listen(options.controlSocket);
+    } catch (const std::runtime_error& error) {
+      Tell(Severity::kError, QString::fromStdString(error.what()));
+      return 1;
+    }
+    Announce(Severity::kInfo, "control socket on " + options.controlSocket);
+  }
+  std::unique_ptr<quorvane::Console> console;
+  if (options.console) {
+    console = std::make_unique<quorvane::Console>(STDIN_FILENO, answer, [](std::string_view text) {
+      quorvane::StandardOutput().Write(text);
+    });
+  }
   const quorvane::ProcessSignals processSignals({
       .terminate =
-          [&agones](int signal) {
-            Tell(Severity::kInfo,
-                 QString("shutting down on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
-            EndProgram(agones.get());
+          [&server](int signal) {
+            Tell(Severity::kInfo, QString::fromStdString(server.Operator().Terminate(
+                                      signal == SIGINT ? "SIGINT" : "SIGTERM")));
           },
       .hangUp = [&] { Reload(arguments, server, logFile); },
   });

@@ -10,4 +10,8 @@ void NotifyReady(const QString& endpoint) {
   sd_notifyf(0, "READY=1\nSTATUS=listening on %s", endpoint.toLocal8Bit().constData());
 }
 
+void NotifyStopping(const QString& status) {
+  sd_notifyf(0, "STOPPING=1\nSTATUS=%s", status.toLocal8Bit().constData());
+}
+
 }  // namespace quorvane

@@ -9,5 +9,7 @@ namespace quorvane {
 // The port `endpoint` ("ADDR:PORT") is listening: a Type=notify unit counts
 // as started from now on.
 void NotifyReady(const QString& endpoint);
+// The server is draining towards its end: a unit counts as stopping.
+void NotifyStopping(const QString& status);
 
 }  // namespace quorvane

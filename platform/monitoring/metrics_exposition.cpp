@@ -120,8 +120,13 @@ std::string MetricsText(const ServerSnapshot& snapshot, const BuildInfo& build) 
 
   out.Family("quorvane_bans_total", "counter", "Addresses banned for a while, by reason.");
   ByReason(out, "reason", kBanReasons, counters.banned);
-  out.Family("quorvane_bans_in_force", "gauge", "Addresses banned at this moment.");
-  out.Sample({}, std::uint64_t{snapshot.bansInForce});
+  out.Family("quorvane_bans_in_force", "gauge",
+             "Bans in force at this moment, by source: automatic (one address each) or manual "
+             "(an operator's, one range each).");
+  out.Sample({{"source", "automatic"}}, std::uint64_t{snapshot.bansInForce});
+  out.Sample({{"source", "manual"}}, std::uint64_t{snapshot.manualBansInForce});
+  out.Family("quorvane_admin_actions_total", "counter", "Operator commands carried out, by kind.");
+  ByReason(out, "kind", kAdminActions, snapshot.adminActions);
 
   out.Family("quorvane_logins_total", "counter",
              "Logins that went through, by whether a character file had the name.");

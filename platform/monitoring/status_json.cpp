@@ -90,6 +90,7 @@ QByteArray StatusJson(const ServerSnapshot& snapshot) {
       {"closed_by_host", ByReason(kHostCauses, counters.closedByHost)},
       {"banned", ByReason(kBanReasons, counters.banned)},
       {"bans_in_force", Count(snapshot.bansInForce)},
+      {"manual_bans_in_force", Count(snapshot.manualBansInForce)},
       {"logins_found", Count(counters.loginsFound)},
       {"logins_not_found", Count(counters.loginsNotFound)},
       {"relays_dropped", ByReason(kDropReasons, counters.relaysDropped)},

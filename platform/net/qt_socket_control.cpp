@@ -76,6 +76,21 @@ void QtSocketControl::Reset() {
   End(CloseReason::kClosedByUs, true);
 }
 
+// A close with unread input makes the system reset the connection, which
+// may throw away what was just sent: the peer's last bytes are read and
+// dropped, and the sending side shut down first, so the end follows the data.
+void QtSocketControl::CloseAfterSending() {
+  if (state_ != kConnected) return;
+  Flush();
+  if (state_ != kConnected) return;
+  ::shutdown(descriptor_, SHUT_WR);
+  // Bounded, so that a peer that keeps sending cannot hold the event thread.
+  std::uint8_t discard[16 * 1024];
+  for (int read = 0; read < 16 && ::recv(descriptor_, discard, sizeof discard, 0) > 0; ++read) {
+  }
+  End(CloseReason::kClosedByUs, false);
+}
+
 std::int16_t QtSocketControl::State() const {
   return state_;
 }
@@ -88,10 +103,18 @@ void QtSocketControl::CheckEnded() {
   if (::poll(&watched, 1, 0) != 1 || (watched.revents & (POLLRDHUP | POLLHUP | POLLERR)) == 0) {
     return;
   }
-  int error = 0;
-  socklen_t size = sizeof error;
-  ::getsockopt(descriptor_, SOL_SOCKET, SO_ERROR, &error, &size);
-  End(error == 0 ? CloseReason::kPeerClosed : ReasonOf(error), false);
+  // What the peer sent before it went is handled first, as its own arrivals
+  // would have been, and then its end: a chat line sent just before leaving
+  // still reaches the other player.
+  while (state_ == kConnected && arrivedCount_ < kLargestPacket) {
+    const std::size_t before = arrivedCount_;
+    if (const std::optional<CloseReason> ending = ReadArrived()) {
+      End(*ending, false);
+      return;
+    }
+    if (arrivedCount_ == before) return;
+    if (onArrival_) onArrival_();
+  }
 }
 
 std::string QtSocketControl::PeerAddress() const {

@@ -98,8 +98,8 @@ const std::vector<Option>& OptionTable() {
       Row<&O::admission, &A::ipv6PrefixBits>(
           Number(1, 128), kDefaultIpv6PrefixBits,
           {.name = "ipv6-prefix",
-           .help = "Leading bits of an IPv6 address that bans, connection counts and "
-                   "--max-per-address take as one peer; IPv4 counts per address."}),
+           .help = "Leading bits of an IPv6 address that bans, connection counts and the "
+                   "slots-per-address limit take as one peer; IPv4 counts per address."}),
       Row<&O::relaySoftLimit>(
           Count(kSendBound), kDefaultRelaySoftLimit,
           {.name = "relay-soft-limit",
@@ -184,6 +184,34 @@ const std::vector<Option>& OptionTable() {
            .details = "A login meanwhile keeps it; a map that never had a player waits for its "
                       "first.",
            .defaultMeaning = "never"}),
+      Row<&O::controlSocket>(
+          File(), {},
+          {.name = "control-socket",
+           .help = "Listen for operator commands (quorvane-ctl) on a Unix socket at this path, "
+                   "mode 0660; a stale socket there is replaced, a live one refused.",
+           .defaultMeaning = "none"}),
+      Row<&O::banFile>(File(), {},
+                       {.name = "ban-file",
+                        .help = "Keep the operator's bans in this file, read at start-up and on "
+                                "SIGHUP.",
+                        .defaultMeaning = "none: bans last until the server ends"}),
+      Row<&O::shutdownGrace>(
+          WholeSeconds(86400), kDefaultShutdownGrace,
+          {.name = "shutdown-grace",
+           .help = "On SIGTERM, SIGINT or the shutdown command with players logged in, warn them "
+                   "and end this many seconds later; 0 ends at once.",
+           .reloadable = true}),
+      Row<&O::shutdownText>(
+          Latin1Text(kLongestShutdownText, false),
+          QByteArray(kDefaultShutdownText.data(), qsizetype(kDefaultShutdownText.size())),
+          {.name = "shutdown-text",
+           .help = "Text of the chat line that warns the players of a shutdown, followed by the "
+                   "seconds left.",
+           .reloadable = true}),
+      Row<&O::console>(Switch(), false,
+                       {.name = "console",
+                        .help = "Headless only: read operator commands from standard input and "
+                                "answer on standard output."}),
       Row<&O::welcomeSender>(Latin1Text(kLongestWelcomeSender, false),
                              QByteArray(kDefaultWelcomeSender.data(), kDefaultWelcomeSender.size()),
                              {.name = "welcome-sender",

@@ -107,6 +107,19 @@ ValueType<std::chrono::milliseconds> Seconds(double min, double max) {
           SecondsText};
 }
 
+ValueType<std::chrono::seconds> WholeSeconds(int max) {
+  const QString accepts = QString("whole seconds from 0 to %1").arg(max);
+  return {"seconds", accepts,
+          [=](const QString& text, std::chrono::seconds& into) {
+            bool valid = false;
+            const int seconds = text.trimmed().toInt(&valid);
+            if (!valid || seconds < 0 || seconds > max) return Needs(accepts);
+            into = std::chrono::seconds(seconds);
+            return QString();
+          },
+          [](const std::chrono::seconds& value) { return QString::number(value.count()); }};
+}
+
 ValueType<double> Rate() {
   const QString accepts = "a number from 0 (off) to 1e9";
   return {"n", accepts,

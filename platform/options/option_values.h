@@ -44,6 +44,8 @@ ValueType<int> Number(int min, int max);
 ValueType<std::size_t> Count(std::size_t max);
 // Seconds, fractions allowed, from `min` to `max`; a minimum of 0 means off.
 ValueType<std::chrono::milliseconds> Seconds(double min, double max);
+// Whole seconds from 0 to `max`.
+ValueType<std::chrono::seconds> WholeSeconds(int max);
 // A rate per second from 0 (off) up.
 ValueType<double> Rate();
 ValueType<bool> Switch();

@@ -37,6 +37,10 @@ HostSettings SettingsFrom(const ServerOptions& options) {
   return settings;
 }
 
+OperatorSettings OperatorSettingsFrom(const ServerOptions& options) {
+  return {options.shutdownGrace, options.shutdownText.toStdString()};
+}
+
 }  // namespace
 
 Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox& log)
@@ -46,7 +50,31 @@ Server::Server(const ServerOptions& options, const kelvane::Api& cipher, TextBox
       generator_(FreshSeed()),
       data_(OpenDataFolder(DataDirOf(options))),
       form_(ControlsFor(log, std::make_index_sequence<kSlotCount>()), cipher, generator_,
-            SettingsFrom(options)) {
+            SettingsFrom(options)),
+      banFile_(options.banFile.isEmpty()
+                   ? nullptr
+                   : std::make_unique<BanFile>(options.banFile.toStdString())),
+      operator_(form_, clock_, ReportOnStderr, OperatorSettingsFrom(options),
+                HostOperator::Hooks{
+                    .draining =
+                        [this] {
+                          draining_ = true;
+                          if (lifecycle_.draining) lifecycle_.draining();
+                        },
+                    .resumed =
+                        [this] {
+                          draining_ = false;
+                          if (lifecycle_.resumed) lifecycle_.resumed();
+                        },
+                    .end =
+                        [this] {
+                          draining_ = true;
+                          if (lifecycle_.end) lifecycle_.end();
+                        },
+                    .store = [this](const std::vector<BanRecord>& bans) -> std::string {
+                      return banFile_ ? banFile_->Save(bans) : std::string();
+                    },
+                }) {
   form_.AddObserver(status_);
   listener_.SetConnectionRequestHandler(
       [this](std::int32_t requestID) { form_.Winsock1_ConnectionRequest(requestID); });
@@ -56,7 +84,24 @@ QStringList Server::Reload(const ServerOptions& options) {
   form_.SetWelcomeLine(
       *WelcomeLine(options.welcomeSender.toStdString(), options.welcomeText.toStdString()));
   form_.SetAddressRanges(options.admission.allow, options.admission.deny);
+  operator_.SetSettings(OperatorSettingsFrom(options));
   return SettingsAwaitingRestart(options_, options);
+}
+
+ServerSnapshot Server::Snapshot() const {
+  ServerSnapshot snapshot = status_.Snapshot();
+  snapshot.manualBansInForce = operator_.ManualBansInForce();
+  snapshot.adminActions = operator_.ActionCounts();
+  return snapshot;
+}
+
+QString Server::LoadBans() {
+  if (!banFile_) return {};
+  std::string error;
+  auto bans = banFile_->Load(error);
+  if (!bans) return QString::fromStdString(error);
+  operator_.SetManualBans(std::move(*bans));
+  return {};
 }
 
 void Server::Start() {

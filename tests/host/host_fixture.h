@@ -69,6 +69,8 @@ inline std::string RefusalText(RefusalReason reason) {
       return "banned";
     case RefusalReason::kNoPeerAddress:
       return "no peer address";
+    case RefusalReason::kShuttingDown:
+      return "shutting down";
   }
   return "?";
 }
@@ -91,6 +93,10 @@ inline std::string CauseText(HostCause cause) {
       return " (made room)";
     case HostCause::kDenied:
       return " (denied)";
+    case HostCause::kKicked:
+      return " (kicked)";
+    case HostCause::kShutdown:
+      return " (shutdown)";
   }
   return " (?)";
 }

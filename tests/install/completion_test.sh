@@ -4,7 +4,7 @@
 # Usage: completion_test.sh COMPLETION_DIR
 set -uo pipefail
 dir=$1
-for program in quorvane quorvane-client quorvane-data; do
+for program in quorvane quorvane-client quorvane-data quorvane-ctl; do
   # shellcheck source=/dev/null
   source "$dir/$program" || exit 1
 done
@@ -55,6 +55,11 @@ expect "--version" quorvane-client --v
 expect "" quorvane-client --port 1
 expect "new-character new-items" quorvane-data new
 expect "--version" quorvane-data --v
+expect "say shutdown status" quorvane-ctl s
+expect "--json" quorvane-ctl --socket /tmp/control --j
+expect "1 2" quorvane-ctl kick ''
+expect "cancel" quorvane-ctl shutdown c
+expect "--config --console --control-socket" quorvane --con
 expect "--help --type" quorvane-data show --
 expect "character" quorvane-data show --type c
 expect "--item" quorvane-data new-items --it

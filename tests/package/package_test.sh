@@ -44,14 +44,15 @@ for package in quorvane libkelvane1 libkelvane-dev; do
 done
 [ "$failures" -eq 0 ] || exit 1
 
-has quorvane usr/bin/quorvane usr/bin/quorvane-client usr/bin/quorvane-data \
+has quorvane usr/bin/quorvane usr/bin/quorvane-client usr/bin/quorvane-data usr/bin/quorvane-ctl \
   lib/systemd/system/quorvane.service lib/systemd/system/quorvane@.service \
   usr/lib/sysusers.d/quorvane.conf usr/lib/tmpfiles.d/quorvane.conf etc/quorvane/quorvane.conf \
   usr/share/man/man1/quorvane.1.gz usr/share/man/man1/quorvane-client.1.gz \
-  usr/share/man/man1/quorvane-data.1.gz \
+  usr/share/man/man1/quorvane-data.1.gz usr/share/man/man1/quorvane-ctl.1.gz \
   usr/share/bash-completion/completions/quorvane \
   usr/share/bash-completion/completions/quorvane-client \
   usr/share/bash-completion/completions/quorvane-data \
+  usr/share/bash-completion/completions/quorvane-ctl \
   usr/share/quorvane/sample-data/characters/Mirelle usr/share/quorvane/sample-data/items/Mirelle \
   usr/share/doc/quorvane/copyright usr/share/doc/quorvane/changelog.gz \
   usr/share/doc/quorvane/README.md usr/share/doc/quorvane/docs/operating.md \

@@ -103,10 +103,23 @@ class AddressAdmission {
   // Peers with a record: a ban or requests within the autoban window.
   std::size_t Tracked() const { return records_.size(); }
 
+  struct BanInForce {
+    IpAddress address;
+    BanReason reason;
+    TimePoint since;
+    TimePoint until;
+  };
+  // Every automatic ban that has not lifted by `now`, in no order.
+  std::vector<BanInForce> Bans(TimePoint now) const;
+  // Lifts the ban of `address`; false when it had none in force.
+  bool Lift(const IpAddress& address, TimePoint now);
+
  private:
   struct Record {
     std::vector<TimePoint> recent;  // requests within the autoban window, oldest first
     TimePoint bannedUntil{};
+    TimePoint bannedSince{};
+    BanReason banReason = BanReason::kConnectionRate;
   };
 
   bool Live(const Record& record, TimePoint now) const;

@@ -20,8 +20,9 @@ enum class RefusalReason {
   kNotAllowed,       // outside every --allow range
   kDenied,           // inside a --deny range
   kPerAddressLimit,  // the address holds --max-per-address slots already
-  kBanned,           // the address is banned for now (see AddressBanned)
+  kBanned,           // the address is banned for now (see AddressBanned), or by an operator
   kNoPeerAddress,    // the connection ended before its peer's address could be read
+  kShuttingDown,     // the server is counting down to its end
 };
 
 // Why an address is refused for a while.
@@ -41,6 +42,8 @@ enum class HostCause {
   kNoCharacterFile,  // --require-character and no file for the name
   kMadeRoom,         // a newcomer found every slot taken; this one had not logged in
   kDenied,           // the address rules as reloaded refuse its address
+  kKicked,           // an operator kicked the player or banned its address
+  kShutdown,         // the server ended with the player still connected
 };
 
 // The sending "slot" of what the server announces itself (its NPCs).

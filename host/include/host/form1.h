@@ -151,6 +151,24 @@ class Form1 {
   // and connections in the slots whose addresses they refuse are closed.
   void SetAddressRanges(std::vector<AddressRange> allow, std::vector<AddressRange> deny);
 
+  // What an operator acts through (see HostOperator); slots count from 0.
+  const Bytes& CurrentWelcomeLine() const { return settings_.welcomeLine; }
+  bool LoggedIn(std::size_t index) const;
+  // The peer's address while the slot is connected.
+  std::optional<IpAddress> PeerOf(std::size_t index) const;
+  // One chat line (303) to the slot, under the soft limit like any broadcast.
+  void SendChatLine(std::size_t index, ByteView line);
+  // Ends the connection in `index` once what waits for it is handed over,
+  // telling observers `cause`.
+  void Dismiss(std::size_t index, HostCause cause);
+  // Requests from addresses `banned` says true for are refused as banned,
+  // after the denied ranges and before everything else; empty for none.
+  void SetBanCheck(std::function<bool(const IpAddress&)> banned);
+  // While draining, every request is refused: the server is shutting down.
+  void SetDraining(bool draining) { draining_ = draining; }
+  std::vector<AddressAdmission::BanInForce> AutomaticBans() const;
+  bool LiftAutomaticBan(const IpAddress& address);
+
  private:
   struct SessionSlot;
 
@@ -202,6 +220,8 @@ class Form1 {
   std::array<std::unique_ptr<SessionSlot>, kSlotCount> slots_;
   std::unique_ptr<Timer> Timer1;
   std::vector<ConnectionObserver*> observers_;
+  std::function<bool(const IpAddress&)> banned_;
+  bool draining_ = false;
 
   std::array<NpcRecord, kNpcTableSize> Npcs{};
   std::int16_t TimerTicks = 0;

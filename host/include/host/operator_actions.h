@@ -40,6 +40,8 @@ struct BanRecord {
   std::string reason;
   std::string by;  // the operator's user name; empty for an automatic ban
   std::chrono::system_clock::time_point since{};
+
+  friend bool operator==(const BanRecord&, const BanRecord&) = default;
 };
 
 class OperatorActions {

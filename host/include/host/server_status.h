@@ -19,15 +19,16 @@
 #include "host/clock.h"
 #include "host/connection_observer.h"
 #include "host/form1.h"
+#include "host/host_operator.h"
 #include "session/traffic_counters.h"
 
 namespace quorvane {
 
 enum class SlotState { kFree, kAwaitingHello, kOpen, kLoggedIn };
 
-inline constexpr std::size_t kRefusalReasonCount = 6;
+inline constexpr std::size_t kRefusalReasonCount = 7;
 inline constexpr std::size_t kBanReasonCount = 2;
-inline constexpr std::size_t kHostCauseCount = 8;
+inline constexpr std::size_t kHostCauseCount = 10;
 inline constexpr std::size_t kCloseReasonCount = 5;
 inline constexpr std::size_t kDropReasonCount = 2;
 
@@ -85,7 +86,11 @@ struct ServerSnapshot {
   StatusCounters counters;
   // Every session's counters added up: packets and bytes over the server's life.
   TrafficCounters traffic;
+  // Automatic bans (from the events), and the operator's.
   std::size_t bansInForce = 0;
+  std::size_t manualBansInForce = 0;
+  // Operator commands carried out, by AdminAction.
+  std::array<std::uint64_t, kAdminActionCount> adminActions{};
 
   std::size_t PlayersConnected() const;
   std::size_t SlotsIn(SlotState state) const;

@@ -23,19 +23,17 @@ inline constexpr SlotState kSlotStates[] = {SlotState::kFree, SlotState::kAwaiti
                                             SlotState::kOpen, SlotState::kLoggedIn};
 inline constexpr RefusalReason kRefusalReasons[] = {
     RefusalReason::kSlotsFull,       RefusalReason::kNotAllowed, RefusalReason::kDenied,
-    RefusalReason::kPerAddressLimit, RefusalReason::kBanned,     RefusalReason::kNoPeerAddress};
+    RefusalReason::kPerAddressLimit, RefusalReason::kBanned,     RefusalReason::kNoPeerAddress,
+    RefusalReason::kShuttingDown};
 inline constexpr BanReason kBanReasons[] = {BanReason::kConnectionRate, BanReason::kTimeoutPenalty};
 inline constexpr CloseReason kCloseReasons[] = {CloseReason::kPeerClosed, CloseReason::kReset,
                                                 CloseReason::kTimedOut, CloseReason::kSendBound,
                                                 CloseReason::kClosedByUs};
 // Without kNone: the causes of a connection the host ended.
-inline constexpr HostCause kHostCauses[] = {HostCause::kHandshakeTimeout,
-                                            HostCause::kLoginTimeout,
-                                            HostCause::kIdleTimeout,
-                                            HostCause::kCharacterInUse,
-                                            HostCause::kNoCharacterFile,
-                                            HostCause::kMadeRoom,
-                                            HostCause::kDenied};
+inline constexpr HostCause kHostCauses[] = {
+    HostCause::kHandshakeTimeout, HostCause::kLoginTimeout,    HostCause::kIdleTimeout,
+    HostCause::kCharacterInUse,   HostCause::kNoCharacterFile, HostCause::kMadeRoom,
+    HostCause::kDenied,           HostCause::kKicked,          HostCause::kShutdown};
 inline constexpr DropReason kDropReasons[] = {DropReason::kBackPressure, DropReason::kRateLimit};
 
 static_assert(std::size(kRefusalReasons) == kRefusalReasonCount);

@@ -50,11 +50,17 @@ class SocketControl {
   // Closes the connection with a reset: the peer learns at once, and bytes
   // still waiting to be sent are dropped. On a closed socket it does nothing.
   virtual void Reset() = 0;
+  // Closes the connection after handing what waits to be sent to the system,
+  // as far as it takes it now, so that a last message reaches the peer
+  // before the end. A socket with nothing of its own to hand over just
+  // closes.
+  virtual void CloseAfterSending() { Close(); }
   // kConnected while connected; any other value means not connected.
   virtual std::int16_t State() const = 0;
   // A connection whose end has come but not been handled yet (the peer's
   // close or reset still waits to be read) ends now, reported as usual, so
-  // that State() no longer says kConnected; a live one is left as it is.
+  // that State() no longer says kConnected; the bytes it sent before are
+  // handed to the arrival handler first. A live one is left as it is.
   virtual void CheckEnded() = 0;
   // "ADDR:PORT" of the peer (IPv6 addresses in brackets); empty without a
   // connection.

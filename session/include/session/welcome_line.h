@@ -23,4 +23,8 @@ inline constexpr std::size_t kLongestWelcomeText = 1024;
 // a line feed.
 std::optional<Bytes> WelcomeLine(std::string_view sender, std::string_view text);
 
+// A chat line from the sender of `welcomeLine`, with its line type, saying
+// `text` instead; the caller bounds the text.
+Bytes LineLike(ByteView welcomeLine, std::string_view text);
+
 }  // namespace quorvane

@@ -50,6 +50,7 @@ class QtSocketControl final : public SocketControl, private PendingOutput {
   // Bytes not handed to the kernel yet are dropped.
   void Close() override;
   void Reset() override;
+  void CloseAfterSending() override;
   std::int16_t State() const override;
   void CheckEnded() override;
   std::string PeerAddress() const override;

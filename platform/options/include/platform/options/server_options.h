@@ -16,6 +16,7 @@
 
 #include "host/address_admission.h"
 #include "host/form1.h"
+#include "host/host_operator.h"
 #include "host/relay_budget.h"
 #include "session/welcome_line.h"
 
@@ -58,6 +59,13 @@ struct ServerOptions {
   // The login's closing chat line, as Latin-1 bytes.
   QByteArray welcomeSender{kDefaultWelcomeSender.data(), qsizetype(kDefaultWelcomeSender.size())};
   QByteArray welcomeText{kDefaultWelcomeText.data(), qsizetype(kDefaultWelcomeText.size())};
+  // The operator's channels and the manual bans; empty: none.
+  QString controlSocket;
+  QString banFile;
+  bool console = false;
+  // A shutdown with players logged in warns them this long; 0: at once.
+  std::chrono::seconds shutdownGrace = kDefaultShutdownGrace;
+  QByteArray shutdownText{kDefaultShutdownText.data(), qsizetype(kDefaultShutdownText.size())};
 
   // Each setting's text as given (command line, else file, else default), by name.
   QMap<QString, QString> given;

@@ -9,7 +9,9 @@
 #include <memory>
 #include <utility>
 
+#include "host/ban_file.h"
 #include "host/form1.h"
+#include "host/host_operator.h"
 #include "host/server_status.h"
 #include "host/text_box.h"
 #include "kelvane.hpp"
@@ -47,8 +49,23 @@ class Server {
   // `observer` hears of every connection event until the server goes; it
   // must outlive the server.
   void AddObserver(ConnectionObserver& observer) { form_.AddObserver(observer); }
-  // What the operator sees: slots, NPCs, counters.
-  ServerSnapshot Snapshot() const { return status_.Snapshot(); }
+  // Listening and not counting down to the end: what /health reports.
+  bool Serving() const { return Listening() && !draining_; }
+  // What the operator sees: slots, NPCs, counters, bans, commands.
+  ServerSnapshot Snapshot() const;
+
+  // What the shutdown tells the program: it has begun draining, it was
+  // cancelled, the end has come.
+  struct Lifecycle {
+    std::function<void()> draining;
+    std::function<void()> resumed;
+    std::function<void()> end;
+  };
+  void SetLifecycle(Lifecycle lifecycle) { lifecycle_ = std::move(lifecycle); }
+  HostOperator& Operator() { return operator_; }
+  // Reads the ban file, when there is one, into the operator's bans; what
+  // is wrong (the file and line) when it could not, the bans then unchanged.
+  QString LoadBans();
 
  private:
   using Sockets = std::array<std::unique_ptr<QtSocketControl>, kSlotCount>;
@@ -65,6 +82,10 @@ class Server {
   Form1 form_;
   FormStatusSource statusSource_{form_};
   ServerStatus status_{statusSource_, clock_};
+  std::unique_ptr<BanFile> banFile_;
+  Lifecycle lifecycle_;
+  bool draining_ = false;
+  HostOperator operator_;
 };
 
 }  // namespace quorvane
