@@ -3,6 +3,8 @@
 #include <charconv>
 #include <vector>
 
+#include "host/address_range.h"
+
 namespace quorvane {
 namespace {
 
@@ -12,15 +14,6 @@ std::string SecondsText(std::chrono::milliseconds duration) {
   const double seconds = static_cast<double>(duration.count()) / 1000;
   const auto end = std::to_chars(text, text + sizeof text, seconds, std::chars_format::general, 6);
   return std::string(text, end.ptr);
-}
-
-// The address part of "ADDR:PORT" or "[ADDR]:PORT".
-std::string AddressOf(std::string_view peer) {
-  std::string_view address = peer.substr(0, peer.rfind(':'));
-  if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
-    address = address.substr(1, address.size() - 2);
-  }
-  return std::string(address);
 }
 
 }  // namespace
@@ -37,7 +30,10 @@ ConnectionDiagnostics::ConnectionDiagnostics(Clock& clock, Diagnostics report,
 
 void ConnectionDiagnostics::ConnectionAccepted(std::size_t slot, std::string_view peer) {
   subjects_[slot] = "slot " + std::to_string(slot + 1);
-  if (!peer.empty()) subjects_[slot] += " " + std::string(peer);
+  if (!peer.empty()) {
+    subjects_[slot] += ' ';
+    subjects_[slot] += peer;
+  }
   Write(Severity::kInfo, subjects_[slot], "accepted");
 }
 
@@ -45,7 +41,7 @@ void ConnectionDiagnostics::ConnectionRefused(std::string_view peer, RefusalReas
   // The ban's own line stands for every refusal it causes.
   if (reason == RefusalReason::kBanned) return;
   const auto now = clock_.Now();
-  QuietRefusals* own = QuietFor(AddressOf(peer), now);
+  QuietRefusals* own = QuietFor(std::string(AddressOf(peer)), now);
   QuietRefusals& quiet = own != nullptr ? *own : others_;
   if (quiet.written && now - *quiet.written < kRefusalQuiet) {
     ++quiet.unwritten;
