@@ -11,11 +11,12 @@ PACKAGES=(
   qt6-httpserver-dev qt6-websockets-dev
 )
 # What the tests, benchmarks and fuzzers need on top, and the tools the
-# package tests use: man pages, .deb files and their checks, unit checks; and
-# promtool, from prometheus, which checks the metrics the server exports.
+# package tests use: man pages, .deb files and their checks, unit checks;
+# promtool, from prometheus, which checks the metrics the server exports; and
+# clang-format, which scripts/check-format runs.
 TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   scdoc dpkg-dev file lintian systemd procps
   prometheus
 )
