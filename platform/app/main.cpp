@@ -33,15 +33,16 @@ void PrintTo(std::FILE* stream, const QString& text) {
   std::fflush(stream);
 }
 
-// A line for the operator on standard error, shared with the diagnostics
-// through their queue that never blocks, and in the log file.
-void Announce(Severity severity, const QString& line) {
-  quorvane::ReportProgramLine(severity, line.toLocal8Bit().toStdString());
+// A line for the operator on standard error once the server runs, stamped
+// with the time and level like the diagnostics, whose queue that never blocks
+// it shares, and in the log file.
+void Tell(Severity severity, const QString& text) {
+  quorvane::ReportProgramLine(severity, text.toLocal8Bit().toStdString());
 }
 
-// Such a line naming the program.
-void Tell(Severity severity, const QString& text) {
-  Announce(severity, "quorvane: " + text);
+// An error that ends the start, as programs write theirs: "quorvane: text".
+void Fail(const QString& text) {
+  quorvane::ReportStartFailure(("quorvane: " + text).toLocal8Bit().toStdString());
 }
 
 // What is still queued for standard output and error gets this long to go out
@@ -121,7 +122,7 @@ int main(int argc, char* argv[]) {
   try {
     quorvane::ReopenLogFile(logFile, options.logFile);
   } catch (const std::runtime_error& error) {
-    Tell(Severity::kError, QString::fromStdString(error.what()));
+    Fail(QString::fromStdString(error.what()));
     return 1;
   }
   if (noDisplay) {
@@ -132,12 +133,10 @@ int main(int argc, char* argv[]) {
                                  .absoluteFilePath("characters");
   if (!QFileInfo(characters).isDir()) {
     if (options.requireCharacter) {
-      Tell(Severity::kError,
-           "no folder " + characters + ": with --require-character every login would be refused");
+      Fail("no folder " + characters + ": with --require-character every login would be refused");
       return 2;
     }
-    Tell(Severity::kWarning,
-         "warning: no folder " + characters + ": every login is served default data");
+    Tell(Severity::kWarning, "no folder " + characters + ": every login is served default data");
   }
 
   std::optional<kelvane::Library> library;
@@ -146,7 +145,7 @@ int main(int argc, char* argv[]) {
   try {
     library.emplace(kelvane::Library::open(libraryFile.toStdString()));
   } catch (const kelvane::LoadError& error) {
-    Tell(Severity::kError, QString::fromStdString(error.what()));
+    Fail(QString::fromStdString(error.what()));
     return 1;
   }
 
@@ -165,11 +164,11 @@ int main(int argc, char* argv[]) {
   try {
     server.Start();
   } catch (const std::runtime_error& error) {
-    Tell(Severity::kError, QString::fromStdString(error.what()));
+    Fail(QString::fromStdString(error.what()));
     return 1;
   }
   for (const QString& skipped : server.SkippedAddresses()) {
-    Tell(Severity::kWarning, "warning: " + skipped + "; serving on the other addresses");
+    Tell(Severity::kWarning, skipped + "; serving on the other addresses");
   }
   std::unique_ptr<quorvane::HttpEndpoint> http;
   if (options.http) {
@@ -178,10 +177,10 @@ int main(int argc, char* argv[]) {
     try {
       http->Listen(options.http->address, options.http->port);
     } catch (const std::runtime_error& error) {
-      Tell(Severity::kError, QString::fromStdString(error.what()));
+      Fail(QString::fromStdString(error.what()));
       return 1;
     }
-    Announce(Severity::kInfo, "metrics on " + http->Endpoint());
+    Tell(Severity::kInfo, "metrics on " + http->Endpoint());
   }
   const quorvane::ProcessSignals processSignals({
       .terminate =
@@ -192,7 +191,7 @@ int main(int argc, char* argv[]) {
           },
       .hangUp = [&] { Reload(arguments, server, logFile); },
   });
-  Announce(Severity::kInfo, "listening on " + server.Endpoint());
+  Tell(Severity::kInfo, "listening on " + server.Endpoint());
   quorvane::NotifyReady(server.Endpoint());
   if (window) {
     window->Watch([&server] { return server.Snapshot(); }, server.Endpoint());
