@@ -69,7 +69,7 @@ echo "installed server"
 server=$!
 port=
 for _ in $(seq 100); do
-  port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.err")
+  port=$(sed -n 's/^[0-9T:.-]*Z I listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.err")
   [ -n "$port" ] && break
   kill -0 "$server" 2>/dev/null || fail "the installed server ended: $(cat "$work/server.err")"
   sleep 0.1
