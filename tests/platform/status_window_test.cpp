@@ -209,7 +209,9 @@ TEST(WorldMapTest, NamesKeepClearOfEachOtherAndOfEveryMarker) {
     EXPECT_GE(places[i].left(), map.PointFor(0, 0).x()) << name;
     EXPECT_LE(places[i].bottom(), map.PointFor(0, WorldMap::kExtent).y()) << name;
     for (std::size_t j = 0; j < places.size(); ++j) {
-      if (j != i) EXPECT_FALSE(places[i].intersects(places[j])) << name << " and " << j;
+      if (j != i) {
+        EXPECT_FALSE(places[i].intersects(places[j])) << name << " and " << j;
+      }
       EXPECT_FALSE(places[i].intersects(map.MarkerBox(map.Markers()[j])))
           << name << " covers marker " << j;
     }
