@@ -3,6 +3,8 @@
 #include <charconv>
 #include <vector>
 
+#include "host/address_range.h"
+
 namespace quorvane {
 namespace {
 
@@ -17,10 +19,7 @@ std::string SecondsText(std::chrono::milliseconds duration) {
 // Whose refusals "ADDR:PORT" or "[ADDR]:PORT" counts among: the address, or
 // for IPv6 its prefix, as the address rules count peers.
 std::string PeerOf(std::string_view peer, int ipv6PrefixBits) {
-  std::string_view address = peer.substr(0, peer.rfind(':'));
-  if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
-    address = address.substr(1, address.size() - 2);
-  }
+  const std::string_view address = AddressOf(peer);
   const auto parsed = IpAddress::Parse(address);
   if (!parsed || parsed->IsV4()) return std::string(address);
   return parsed->Masked(ipv6PrefixBits).ToString();
@@ -40,7 +39,10 @@ ConnectionDiagnostics::ConnectionDiagnostics(Clock& clock, Diagnostics report,
 
 void ConnectionDiagnostics::ConnectionAccepted(std::size_t slot, std::string_view peer) {
   subjects_[slot] = "slot " + std::to_string(slot + 1);
-  if (!peer.empty()) subjects_[slot] += " " + std::string(peer);
+  if (!peer.empty()) {
+    subjects_[slot] += ' ';
+    subjects_[slot] += peer;
+  }
   Write(Severity::kInfo, subjects_[slot], "accepted");
 }
 

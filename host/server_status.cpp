@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
+#include "host/address_range.h"
+
 namespace quorvane {
 namespace {
 
@@ -151,17 +153,6 @@ void ServerStatus::RelayDropped(std::size_t fromSlot, std::size_t toSlot, std::i
   CountUnder(counters_.relaysDropped, reason);
   const std::size_t answerable = reason == DropReason::kRateLimit ? fromSlot : toSlot;
   if (answerable < kSlotCount) ++connections_[answerable].status.relaysDropped;
-}
-
-std::string_view AddressOf(std::string_view peer) {
-  if (peer.starts_with('[')) {
-    const std::size_t close = peer.find(']');
-    return close == std::string_view::npos ? peer.substr(1) : peer.substr(1, close - 1);
-  }
-  const std::size_t colon = peer.rfind(':');
-  // More than one colon without brackets: an IPv6 address with no port.
-  if (colon == std::string_view::npos || peer.find(':') != colon) return peer;
-  return peer.substr(0, colon);
 }
 
 }  // namespace quorvane

@@ -57,9 +57,10 @@ set(exact_version "(= ${PROJECT_VERSION})")
 
 set(CPACK_DEBIAN_QUORVANE_PACKAGE_NAME quorvane)
 set(CPACK_DEBIAN_QUORVANE_PACKAGE_SECTION net)
-# The server loads libkelvane at run time, which dpkg-shlibdeps cannot see.
+# The server loads libkelvane at run time, which dpkg-shlibdeps cannot see;
+# the postinst runs systemd-sysusers and systemd-tmpfiles.
 set(CPACK_DEBIAN_QUORVANE_PACKAGE_DEPENDS
-    "libkelvane1 ${exact_version}, procps, systemd | systemd-standalone-sysusers | systemd-sysusers")
+    "libkelvane1 ${exact_version}, procps, systemd | systemd-standalone-sysusers | systemd-sysusers, systemd | systemd-standalone-tmpfiles")
 set(CPACK_COMPONENT_QUORVANE_DESCRIPTION "map server of a small two-player role-playing game
 Quorvane serves up to two players of a small online role-playing game over
 TCP: a seed handshake, then sealed packets for login, chat, movement and the

@@ -15,13 +15,13 @@ PACKAGES=(
 # /health.
 IMAGE_PACKAGES=(podman runc mmdebstrap curl)
 # What the tests, benchmarks and fuzzers need on top, and the tools the
-# package tests use: man pages, .deb files and their checks, unit checks; and
-# promtool, from prometheus, which checks the metrics the server exports; and
-# the image test's; and PyYAML, with which the manifests under deploy/ are
-# checked.
+# package tests use: man pages, .deb files and their checks, unit checks;
+# promtool, from prometheus, which checks the metrics the server exports;
+# clang-format, which scripts/check-format runs; the image test's; and PyYAML,
+# with which the manifests under deploy/ are checked.
 TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   scdoc dpkg-dev file lintian systemd procps
   prometheus
   "${IMAGE_PACKAGES[@]}"

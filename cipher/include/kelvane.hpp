@@ -223,9 +223,11 @@ inline Library Library::open(const std::string& file) {
   Library library;
   library.handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library.handle_ == nullptr) {
-    const char* reason = dlerror();
-    throw LoadError("cannot load cipher library " + file + ": " +
-                    (reason != nullptr ? reason : "unknown error"));
+    const char* error = dlerror();
+    std::string reason = error != nullptr ? error : "unknown error";
+    // dlerror names the file itself first when it cannot open it.
+    if (reason.rfind(file + ": ", 0) == 0) reason.erase(0, file.size() + 2);
+    throw LoadError("cannot load cipher library " + file + ": " + reason);
   }
   Api& api = library.api_;
   detail::Bind(library.handle_, file, "encode", api.encode);

@@ -44,15 +44,16 @@ void PrintTo(std::FILE* stream, const QString& text) {
   std::fflush(stream);
 }
 
-// A line for the operator on standard error, shared with the diagnostics
-// through their queue that never blocks, and in the log file.
-void Announce(Severity severity, const QString& line) {
-  quorvane::ReportProgramLine(severity, line.toLocal8Bit().toStdString());
+// A line for the operator on standard error once the server runs, stamped
+// with the time and level like the diagnostics, whose queue that never blocks
+// it shares, and in the log file.
+void Tell(Severity severity, const QString& text) {
+  quorvane::ReportProgramLine(severity, text.toLocal8Bit().toStdString());
 }
 
-// Such a line naming the program.
-void Tell(Severity severity, const QString& text) {
-  Announce(severity, "quorvane: " + text);
+// An error that ends the start, as programs write theirs: "quorvane: text".
+void Fail(const QString& text) {
+  quorvane::ReportStartFailure(("quorvane: " + text).toLocal8Bit().toStdString());
 }
 
 // What is still queued for standard output and error gets this long to go out
@@ -156,7 +157,7 @@ int main(int argc, char* argv[]) {
   try {
     quorvane::ReopenLogFile(logFile, options.logFile);
   } catch (const std::runtime_error& error) {
-    Tell(Severity::kError, QString::fromStdString(error.what()));
+    Fail(QString::fromStdString(error.what()));
     return 1;
   }
   if (noDisplay) {
@@ -167,12 +168,10 @@ int main(int argc, char* argv[]) {
                                  .absoluteFilePath("characters");
   if (!QFileInfo(characters).isDir()) {
     if (options.requireCharacter) {
-      Tell(Severity::kError,
-           "no folder " + characters + ": with --require-character every login would be refused");
+      Fail("no folder " + characters + ": with --require-character every login would be refused");
       return 2;
     }
-    Tell(Severity::kWarning,
-         "warning: no folder " + characters + ": every login is served default data");
+    Tell(Severity::kWarning, "no folder " + characters + ": every login is served default data");
   }
 
   std::optional<kelvane::Library> library;
@@ -181,7 +180,7 @@ int main(int argc, char* argv[]) {
   try {
     library.emplace(kelvane::Library::open(libraryFile.toStdString()));
   } catch (const kelvane::LoadError& error) {
-    Tell(Severity::kError, QString::fromStdString(error.what()));
+    Fail(QString::fromStdString(error.what()));
     return 1;
   }
 
@@ -197,14 +196,14 @@ int main(int argc, char* argv[]) {
   }
 
   if (options.console && !headless) {
-    Tell(Severity::kError, "--console needs --headless: a window has no console");
+    Fail("--console needs --headless: a window has no console");
     return 2;
   }
   // The Agones SDK sidecar, when there is one: told of the players, and,
   // after the port listens, that the map is ready.
   const quorvane::AgonesPort agonesPort =
       quorvane::ChooseAgonesPort(options.agones, std::getenv(quorvane::kAgonesPortVariable));
-  if (!agonesPort.error.isEmpty()) Tell(Severity::kWarning, "warning: " + agonesPort.error);
+  if (!agonesPort.error.isEmpty()) Tell(Severity::kWarning, agonesPort.error);
   std::unique_ptr<quorvane::AgonesSdk> agones;
   std::optional<quorvane::PlayerRoster> roster;
   if (agonesPort.port) {
@@ -229,17 +228,17 @@ int main(int argc, char* argv[]) {
   if (roster) server.AddObserver(*roster);
   if (emptyMap) server.AddObserver(*emptyMap);
   if (const QString bans = server.LoadBans(); !bans.isEmpty()) {
-    Tell(Severity::kError, bans);
+    Fail(bans);
     return 2;
   }
   try {
     server.Start();
   } catch (const std::runtime_error& error) {
-    Tell(Severity::kError, QString::fromStdString(error.what()));
+    Fail(QString::fromStdString(error.what()));
     return 1;
   }
   for (const QString& skipped : server.SkippedAddresses()) {
-    Tell(Severity::kWarning, "warning: " + skipped + "; serving on the other addresses");
+    Tell(Severity::kWarning, skipped + "; serving on the other addresses");
   }
   std::unique_ptr<quorvane::HttpEndpoint> http;
   if (options.http) {
@@ -248,10 +247,10 @@ int main(int argc, char* argv[]) {
     try {
       http->Listen(options.http->address, options.http->port);
     } catch (const std::runtime_error& error) {
-      Tell(Severity::kError, QString::fromStdString(error.what()));
+      Fail(QString::fromStdString(error.what()));
       return 1;
     }
-    Announce(Severity::kInfo, "metrics on " + http->Endpoint());
+    Tell(Severity::kInfo, "metrics on " + http->Endpoint());
   }
   server.SetLifecycle({
       .draining = [] { quorvane::NotifyStopping("warning the players of the shutdown"); },
@@ -270,10 +269,10 @@ int main(int argc, char* argv[]) {
     try {
       control->Listen(options.controlSocket);
     } catch (const std::runtime_error& error) {
-      Tell(Severity::kError, QString::fromStdString(error.what()));
+      Fail(QString::fromStdString(error.what()));
       return 1;
     }
-    Announce(Severity::kInfo, "control socket on " + options.controlSocket);
+    Tell(Severity::kInfo, "control socket on " + options.controlSocket);
   }
   std::unique_ptr<quorvane::Console> console;
   if (options.console) {
@@ -289,10 +288,10 @@ int main(int argc, char* argv[]) {
           },
       .hangUp = [&] { Reload(arguments, server, logFile); },
   });
-  Announce(Severity::kInfo, "listening on " + server.Endpoint());
+  Tell(Severity::kInfo, "listening on " + server.Endpoint());
   quorvane::NotifyReady(server.Endpoint());
   if (agones) {
-    Announce(Severity::kInfo, "agones sdk on " + agones->Endpoint());
+    Tell(Severity::kInfo, "agones sdk on " + agones->Endpoint());
     agones->StartHealth();
     agones->Ready();
   }

@@ -2,18 +2,16 @@
 
 #include <string>
 
-#include "platform/output/non_blocking_output.h"
+#include "platform/output/stderr_report.h"
 
 namespace quorvane {
 
 void ReportEscapedFailure(std::string_view where, std::string_view what) noexcept {
   try {
-    std::string line = "quorvane: ";
-    line += where;
-    line += " failed: ";
-    line += what;
-    line += '\n';
-    StandardError().Write(line);
+    std::string message(where);
+    message += " failed: ";
+    message += what;
+    ReportOnStderr({Severity::kError, {}, message});
   } catch (...) {
     // Out of memory for one line of text: the report is lost, the server goes on.
   }

@@ -3,10 +3,13 @@
 #include <unistd.h>
 
 #include <QHttpServer>
+#include <QHttpServerRequest>
+#include <QHttpServerResponder>
 #include <QHttpServerResponse>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <functional>
 #include <stdexcept>
 #include <utility>
 
@@ -36,6 +39,35 @@ class ConnectionGuard final : public QObject {
  private:
   int& open_;
 };
+
+struct Answer {
+  StatusCode status;
+  QByteArray contentType;
+  QByteArray body;
+};
+
+// GET gets the answer; HEAD its status line and headers, the length
+// included; other methods 405 naming the two, without asking for the answer.
+void Respond(QHttpServerRequest::Method method, const std::function<Answer()>& answer,
+             QHttpServerResponder&& responder) {
+  using Method = QHttpServerRequest::Method;
+  if (method != Method::Get && method != Method::Head) {
+    responder.write(QByteArray("method not allowed\n"),
+                    {{"Content-Type", "text/plain"}, {"Allow", "GET, HEAD"}},
+                    StatusCode::MethodNotAllowed);
+    return;
+  }
+  const Answer made = answer();
+  if (method == Method::Get) {
+    responder.write(made.body, made.contentType, made.status);
+    return;
+  }
+  responder.writeStatusLine(made.status);
+  responder.writeHeaders({{"Content-Type", made.contentType},
+                          {"Content-Length", QByteArray::number(made.body.size())}});
+  // An empty body ends the head with its blank line.
+  responder.writeBody(QByteArray());
+}
 
 }  // namespace
 
@@ -121,22 +153,28 @@ int HttpEndpoint::Connections() const {
 }
 
 void HttpEndpoint::Route() {
-  constexpr auto kGet = QHttpServerRequest::Method::Get;
-  http_->route("/metrics", kGet, [this] {
+  // Every method reaches the path's handler, which answers GET, HEAD alike
+  // without the body, and anything else with 405.
+  const auto serve = [this](const char* path, std::function<Answer()> answer) {
+    http_->route(path, QHttpServerRequest::Method::AnyKnown,
+                 [answer = std::move(answer)](const QHttpServerRequest& request,
+                                              QHttpServerResponder&& responder) {
+                   Respond(request.method(), answer, std::move(responder));
+                 });
+  };
+  serve("/metrics", [this] {
     static const BuildInfo build{QUORVANE_VERSION, qVersion()};
     const std::string text = MetricsText(sources_.snapshot(), build);
-    return QHttpServerResponse(QByteArray(kMetricsContentType),
-                               QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+    return Answer{StatusCode::Ok, QByteArray(kMetricsContentType),
+                  QByteArray(text.data(), static_cast<qsizetype>(text.size()))};
   });
   // Answered here, on the event thread: an answer at all means the loop turns.
-  http_->route("/health", kGet, [this] {
-    if (sources_.listening())
-      return QHttpServerResponse(QByteArray("text/plain"), QByteArray("ok\n"));
-    return QHttpServerResponse(QByteArray("text/plain"), QByteArray("not listening\n"),
-                               StatusCode::ServiceUnavailable);
+  serve("/health", [this] {
+    if (sources_.listening()) return Answer{StatusCode::Ok, "text/plain", "ok\n"};
+    return Answer{StatusCode::ServiceUnavailable, "text/plain", "not listening\n"};
   });
-  http_->route("/status", kGet, [this] {
-    return QHttpServerResponse(QByteArray("application/json"), StatusJson(sources_.snapshot()));
+  serve("/status", [this] {
+    return Answer{StatusCode::Ok, "application/json", StatusJson(sources_.snapshot())};
   });
 }
 

@@ -72,14 +72,18 @@ void ReportOnStderr(const Diagnostic& diagnostic) noexcept {
 }
 
 void ReportProgramLine(Severity severity, std::string_view text) noexcept {
+  ReportOnStderr({severity, {}, text});
+}
+
+void ReportStartFailure(std::string_view text) noexcept {
   try {
     StandardError().Write(std::string(text) + "\n");
     if (!Taps().empty()) {
       DiagnosticsTap::Deliver(
-          FormatDiagnostic(std::chrono::system_clock::now(), {severity, {}, text}));
+          FormatDiagnostic(std::chrono::system_clock::now(), {Severity::kError, {}, text}));
     }
   } catch (...) {
-    // Out of memory for one line: the line is lost, the server goes on.
+    // Out of memory for one line: the line is lost.
   }
 }
 

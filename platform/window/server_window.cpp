@@ -22,8 +22,10 @@ constexpr int kLogTop = 8;
 constexpr int kLogRight = 6;
 constexpr int kLogBottom = 5;
 constexpr int kLogWidth = 420;
-constexpr int kWindowWidth = 1420;
-constexpr int kWindowHeight = 860;
+// Fits a 1280x800 screen with a title bar and a panel; the tables scroll
+// what does not fit.
+constexpr int kWindowWidth = 1240;
+constexpr int kWindowHeight = 720;
 
 QGroupBox* Framed(const QString& title, QWidget* content) {
   auto* box = new QGroupBox(title);

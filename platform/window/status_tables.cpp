@@ -18,6 +18,8 @@ QTableWidget* MakeTable(int rows, const QStringList& columns) {
   table->setSelectionMode(QAbstractItemView::NoSelection);
   table->setFocusPolicy(Qt::NoFocus);
   table->setWordWrap(false);
+  // Columns that do not fit scroll smoothly, to the last one's edge.
+  table->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   table->horizontalHeader()->setStretchLastSection(true);
   table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -70,7 +72,8 @@ QTableWidget* MakeSlotTable() {
                  "Packets in / out", "Bytes in / out", "Relays dropped", "Refusals"});
   table->setObjectName("SlotTable");
   QStringList rows;
-  for (std::size_t slot = 0; slot < kSlotCount; ++slot) rows << QString("Server%1").arg(slot + 1);
+  // Named as the diagnostics name them; only the log box says Server1.
+  for (std::size_t slot = 0; slot < kSlotCount; ++slot) rows << QString("slot %1").arg(slot + 1);
   table->setVerticalHeaderLabels(rows);
   return table;
 }

@@ -1,5 +1,6 @@
 #include "platform/window/world_map.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <algorithm>
 #include <utility>
@@ -14,6 +15,12 @@ constexpr qreal kMargin = 8;
 constexpr int kGridStep = 10;
 constexpr qreal kMarkerRadius = 5;
 constexpr qreal kFacingLength = 12;
+// How many rows above or below its marker a name may move to find room.
+constexpr int kLabelRows = 4;
+
+QString LabelOf(const MapMarker& marker) {
+  return QString("%1 (%2, %3)").arg(marker.name).arg(marker.x).arg(marker.y);
+}
 
 const QColor kPlayerColors[] = {QColor(0x1f, 0x6f, 0xd1), QColor(0x2a, 0x9d, 0x3a)};
 const QColor kNpcColor(0xe0, 0x6c, 0x00);
@@ -98,18 +105,65 @@ void WorldMap::paintEvent(QPaintEvent* /*event*/) {
     } else {
       painter.drawEllipse(at, kMarkerRadius + 1, kMarkerRadius + 1);
     }
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(text);
-    const QString label = QString("%1 (%2, %3)").arg(marker.name).arg(marker.x).arg(marker.y);
-    const qreal labelWidth = painter.fontMetrics().horizontalAdvance(label) + 2;
-    const QRectF room(at.x() + kMarkerRadius + 4, at.y() - 18, labelWidth, 16);
-    // Near the right edge the name goes left of its marker.
-    const QRectF placed =
-        room.right() > width() ? room.translated(-room.width() - 2 * kMarkerRadius - 8, 0) : room;
-    // A veil behind the name keeps it readable over lines and other names.
-    painter.fillRect(placed, QColor(255, 255, 255, 200));
-    painter.drawText(placed, Qt::AlignCenter, label);
   }
+  painter.setBrush(Qt::NoBrush);
+  painter.setPen(text);
+  const std::vector<QRectF> places = LabelPlaces();
+  for (std::size_t i = 0; i < markers_.size(); ++i) {
+    // A veil behind the name keeps it readable over the grid lines.
+    painter.fillRect(places[i], QColor(255, 255, 255, 200));
+    painter.drawText(places[i], Qt::AlignCenter, LabelOf(markers_[i]));
+  }
+}
+
+QRectF WorldMap::MarkerBox(const MapMarker& marker) const {
+  const QPointF at = PointFor(marker.x, marker.y);
+  const qreal reach = marker.kind == MapMarker::Kind::kNpc ? kFacingLength : kMarkerRadius + 1;
+  return {at.x() - reach, at.y() - reach, 2 * reach, 2 * reach};
+}
+
+std::vector<QRectF> WorldMap::LabelPlaces() const {
+  const QFontMetricsF metrics(font());
+  const qreal height = metrics.height() + 2;
+  std::vector<QRectF> covered;
+  for (const MapMarker& marker : markers_) covered.push_back(MarkerBox(marker));
+  // Right of the coordinates down the left and above those along the bottom.
+  const QRectF grid = Grid();
+  const QRectF inside(grid.left() + 1, 1, width() - grid.left() - 2, grid.bottom());
+  std::vector<QRectF> places;
+  for (const MapMarker& marker : markers_) {
+    const QRectF box = MarkerBox(marker);
+    const qreal width = metrics.horizontalAdvance(LabelOf(marker)) + 4;
+    // Beside the marker, right then left, level with it first, then a row
+    // further up or down each time.
+    std::vector<QRectF> candidates;
+    for (int row = 0; row <= kLabelRows; ++row) {
+      for (const int direction : {-1, 1}) {
+        if (row == 0 && direction == 1) continue;
+        const qreal top = box.center().y() - height / 2 + direction * row * height;
+        candidates.emplace_back(box.right() + 2, top, width, height);
+        candidates.emplace_back(box.left() - 2 - width, top, width, height);
+      }
+    }
+    const auto clear = [&](const QRectF& place) {
+      if (!inside.contains(place)) return false;
+      const auto hits = [&](const QRectF& other) { return other.intersects(place); };
+      return std::none_of(covered.begin(), covered.end(), hits) &&
+             std::none_of(places.begin(), places.end(), hits);
+    };
+    const auto found = std::find_if(candidates.begin(), candidates.end(), clear);
+    if (found != candidates.end()) {
+      places.push_back(*found);
+      continue;
+    }
+    // Crowded: the first place inside the widget, kept inside it.
+    QRectF place = candidates.front();
+    if (place.right() > inside.right()) place = candidates[1];
+    place.moveTop(std::clamp(place.top(), inside.top(), inside.bottom() - height));
+    place.moveLeft(std::clamp(place.left(), inside.left(), inside.right() - width));
+    places.push_back(place);
+  }
+  return places;
 }
 
 }  // namespace quorvane

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "e2e_fixture.h"
 #include "scratch_folder.h"
@@ -81,6 +82,16 @@ TEST(ProgramTest, MissingLibraryOrExportIsNamedAndNothingListens) {
       return line.find(c.named) != std::string::npos;
     })) << c.library;
     EXPECT_FALSE(program.WaitForStderrLine("listening on", 0ms)) << c.library;
+    // One line naming the program ends the start, the file named once in it.
+    std::vector<std::string> failures;
+    std::copy_if(errors.begin(), errors.end(), std::back_inserter(failures),
+                 [](const std::string& line) { return line.starts_with("quorvane: "); });
+    ASSERT_EQ(failures.size(), 1u) << Joined(errors);
+    const std::string& failure = failures.front();
+    EXPECT_TRUE(failure.starts_with("quorvane: cannot load cipher library " + c.library) ||
+                failure.starts_with("quorvane: cipher library " + c.library))
+        << failure;
+    EXPECT_EQ(failure.find(c.library, failure.find(c.library) + 1), std::string::npos) << failure;
   }
 }
 
@@ -127,7 +138,7 @@ std::string WelcomeText(std::uint16_t port) {
 TEST(ProgramTest, ADataFolderWithoutCharactersIsReportedAtStartUp) {
   ScratchFolder empty;
   ServerProcess warned(QUORVANE_PROGRAM, {.dataDir = empty.root().string(), .extraArguments = {}});
-  EXPECT_TRUE(warned.process().WaitForStderrLine("quorvane: warning: no folder " +
+  EXPECT_TRUE(warned.process().WaitForStderrLine("Z W no folder " +
                                                      (empty.root() / "characters").string() +
                                                      ": every login is served default data",
                                                  1s));
@@ -135,7 +146,10 @@ TEST(ProgramTest, ADataFolderWithoutCharactersIsReportedAtStartUp) {
   ChildProcess refused(ProgramWith({"--headless", "--listen", "127.0.0.1", "--port", "0",
                                     "--data-dir", empty.root().string(), "--require-character"}));
   EXPECT_EQ(refused.WaitForExit(5s), 2);
-  EXPECT_TRUE(refused.WaitForStderrLine("every login would be refused", 1s));
+  EXPECT_EQ(
+      refused.StderrLines(),
+      std::vector<std::string>{"quorvane: no folder " + (empty.root() / "characters").string() +
+                               ": with --require-character every login would be refused"});
 }
 
 TEST(ProgramTest, HangUpReloadsTheWelcomeLineAndKeepsServing) {
@@ -159,6 +173,17 @@ TEST(ProgramTest, HangUpReloadsTheWelcomeLineAndKeepsServing) {
       "reload failed, settings unchanged: " + config.string() + ":2: port needs", 5s));
   EXPECT_EQ(WelcomeText(server.port()), "Goodbye for now");
   EXPECT_EQ(server.process().Signal(SIGTERM, 5s), 0);
+
+  // Once it runs, every line carries the time and level, the program's own too.
+  const std::vector<std::string> errors = server.process().StderrLines();
+  EXPECT_TRUE(server.process().WaitForStderrLine("Z I shutting down on SIGTERM", 0ms));
+  EXPECT_TRUE(server.process().WaitForStderrLine("Z I listening on 127.0.0.1:", 0ms));
+  EXPECT_TRUE(server.process().WaitForStderrLine("Z E reload failed, settings unchanged", 0ms));
+  for (const std::string& line : errors) {
+    EXPECT_TRUE(line.size() > 27 && line[10] == 'T' && line[23] == 'Z' && line[24] == ' ' &&
+                std::string("IWE").find(line[25]) != std::string::npos && line[26] == ' ')
+        << line;
+  }
 }
 
 // localhost comes from /etc/hosts: no DNS server is asked. Every loopback
@@ -213,8 +238,8 @@ TEST(ProgramTest, LogFileHoldsTheStderrLinesStampedAndIsReopenedOnHangUp) {
   EXPECT_TRUE(HasStampedLine(before, 'I', "listening on 127.0.0.1:")) << Joined(before);
   EXPECT_TRUE(HasStampedLine(before, 'I', "accepted")) << Joined(before);
   const std::vector<std::string> after = FileLines(log);
-  EXPECT_TRUE(HasStampedLine(after, 'I', "quorvane: settings reloaded")) << Joined(after);
-  EXPECT_TRUE(HasStampedLine(after, 'I', "quorvane: shutting down on SIGTERM")) << Joined(after);
+  EXPECT_TRUE(HasStampedLine(after, 'I', "settings reloaded")) << Joined(after);
+  EXPECT_TRUE(HasStampedLine(after, 'I', "shutting down on SIGTERM")) << Joined(after);
   EXPECT_FALSE(HasStampedLine(after, 'I', "accepted")) << Joined(after);
 }
 
@@ -272,6 +297,27 @@ TEST(ClientProgramTest, VersionIsTheProjectsOnStandardOutput) {
   EXPECT_EQ(version.StdoutLines(), std::vector<std::string>{"quorvane-client " QUORVANE_VERSION});
 }
 
+// No server is needed: each is refused before the client connects.
+TEST(ClientProgramTest, BadCommandLinesGetOneLineAndStatusTwo) {
+  const std::vector<std::vector<std::string>> cases{
+      {"--bogus"},       {"--port"},          {"--port", "0"},
+      {"--port", "ten"}, {"--port", "65536"}, {"--name", "Abcdefghijklmnopq"},
+      {"extra"},
+  };
+  for (const std::vector<std::string>& arguments : cases) {
+    ChildProcess::Options options;
+    options.arguments = arguments;
+    options.arguments.insert(options.arguments.begin(), QUORVANE_CLIENT);
+    ChildProcess client(options);
+    EXPECT_EQ(client.WaitForExit(5s), 2) << arguments[0];
+    const std::vector<std::string> errors = client.StderrLines();
+    ASSERT_EQ(errors.size(), 1u) << Joined(errors);
+    EXPECT_TRUE(errors[0].starts_with("quorvane-client: ")) << errors[0];
+    EXPECT_TRUE(errors[0].ends_with(" (see quorvane-client --help)")) << errors[0];
+    EXPECT_TRUE(client.StdoutLines().empty()) << arguments[0];
+  }
+}
+
 TEST(ClientProgramTest, PipedCommandsAreSentAndRepliesPrinted) {
   ServerProcess server(QUORVANE_PROGRAM, {});
   ChildProcess::Options options;
@@ -289,7 +335,7 @@ TEST(ClientProgramTest, PipedCommandsAreSentAndRepliesPrinted) {
   // 00, type 02, no name yet, 0A, the text.
   EXPECT_TRUE(has("recv 303 ChatLine, 14 bytes: 00 02 0a 68 65 6c 6c 6f 20 74 68 65 72 65"));
   EXPECT_TRUE(has("line type 2 from \"\": \"hello there\""));
-  EXPECT_TRUE(client.WaitForStderrLine("unknown command: bogus", 0ms));
+  EXPECT_TRUE(client.WaitForStderrLine("quorvane-client: unknown command: bogus", 0ms));
 }
 
 TEST(ClientProgramTest, InputEndingStillWaitsForTheReplies) {
@@ -326,7 +372,8 @@ TEST(ClientProgramTest, RefusedClientFailsTheHandshake) {
   options.arguments = {QUORVANE_CLIENT, "--port", std::to_string(server.port())};
   ChildProcess client(options);
   EXPECT_EQ(client.WaitForExit(10s), 1);
-  EXPECT_TRUE(client.WaitForStderrLine("closed the connection during the handshake", 0ms))
+  EXPECT_TRUE(client.WaitForStderrLine(
+      "quorvane-client: the server closed the connection during the handshake", 0ms))
       << Joined(client.StderrLines());
 }
 

@@ -6,6 +6,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -48,6 +50,21 @@ TEST(IpAddressTest, WritesThePortBesideTheAddressWithIpv6InBrackets) {
   EXPECT_EQ(IpAddress::Parse("192.0.2.1")->WithPort(40000), "192.0.2.1:40000");
   EXPECT_EQ(IpAddress::Parse("::ffff:192.0.2.1")->WithPort(1), "192.0.2.1:1");
   EXPECT_EQ(IpAddress::Parse("2001:db8::1")->WithPort(10217), "[2001:db8::1]:10217");
+}
+
+TEST(AddressOfTest, TakesThePortOffEveryFormOfPeer) {
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"127.0.0.1:40000", "127.0.0.1"},
+      {"[::1]:40000", "::1"},
+      {"[2001:db8::5]:1", "2001:db8::5"},
+      // Without a port an IPv6 address keeps every colon it has.
+      {"::1", "::1"},
+      {"2001:db8::5", "2001:db8::5"},
+      {"[::1]", "::1"},
+      {"192.0.2.1", "192.0.2.1"},
+      {"", ""},
+  };
+  for (const auto& [peer, address] : cases) EXPECT_EQ(AddressOf(peer), address) << peer;
 }
 
 TEST(AddressRangeTest, HoldsTheAddressesThatShareItsPrefix) {

@@ -108,6 +108,16 @@ TEST_F(ConnectionDiagnosticsTest, RefusalsOfOneAddressAreWrittenOnceAMinuteWithA
                                               "(50 more refused from it since the last line)"});
 }
 
+// Peers without a port are told apart by their whole address, every colon of
+// it (for IPv6, by its /64 prefix, as the address rules count peers).
+TEST_F(ConnectionDiagnosticsTest, RefusalsAreQuietenedPerAddressWithOrWithoutAPort) {
+  diagnostics_.ConnectionRefused("2001:db8:1::1", RefusalReason::kDenied);
+  diagnostics_.ConnectionRefused("2001:db8:2::1", RefusalReason::kDenied);
+  diagnostics_.ConnectionRefused("[2001:db8:1::1]:4000", RefusalReason::kDenied);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"W 2001:db8:1::1: refused: inside a --deny range",
+                                               "W 2001:db8:2::1: refused: inside a --deny range"}));
+}
+
 TEST_F(ConnectionDiagnosticsTest, ABanIsOneLineAndTheRefusalsItCausesNone) {
   diagnostics_.AddressBanned("198.51.100.7", BanReason::kConnectionRate, 300s);
   for (int i = 0; i < 100; ++i) {

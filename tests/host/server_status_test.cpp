@@ -335,14 +335,5 @@ TEST_F(ServerStatusTest, UptimeCountsFromTheStatusBeingMade) {
   EXPECT_EQ(status_->Snapshot().uptime, 90s);
 }
 
-TEST(AddressOfTest, TakesThePortOffEveryFormOfPeer) {
-  const std::vector<std::pair<std::string, std::string>> cases{
-      {"127.0.0.1:40000", "127.0.0.1"},   {"[::1]:40000", "::1"},
-      {"[2001:db8::5]:1", "2001:db8::5"}, {"2001:db8::5", "2001:db8::5"},
-      {"192.0.2.1", "192.0.2.1"},         {"", ""},
-  };
-  for (const auto& [peer, address] : cases) EXPECT_EQ(AddressOf(peer), address) << peer;
-}
-
 }  // namespace
 }  // namespace quorvane::testing

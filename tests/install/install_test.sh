@@ -22,10 +22,15 @@ fail() {
 
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
+# Every file under the prefix and nothing outside it: the install manifest
+# names each file it put in place.
+outside=$(grep -v "^$prefix/" "$build/install_manifest.txt" || true)
+[ -z "$outside" ] || fail "installed outside $prefix: $outside"
 pc=$(find "$prefix" -name kelvane.pc)
 [ -n "$pc" ] || fail "no kelvane.pc installed"
 for file in bin/quorvane bin/quorvane-client bin/quorvane-data include/kelvane.h include/kelvane.hpp \
-  share/quorvane/sample-data/characters/Mirelle share/bash-completion/completions/quorvane-data; do
+  etc/quorvane/quorvane.conf share/quorvane/sample-data/characters/Mirelle \
+  share/bash-completion/completions/quorvane-data; do
   [ -e "$prefix/$file" ] || fail "$file is not installed"
 done
 
@@ -64,7 +69,7 @@ echo "installed server"
 server=$!
 port=
 for _ in $(seq 100); do
-  port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.err")
+  port=$(sed -n 's/^[0-9T:.-]*Z I listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.err")
   [ -n "$port" ] && break
   kill -0 "$server" 2>/dev/null || fail "the installed server ended: $(cat "$work/server.err")"
   sleep 0.1

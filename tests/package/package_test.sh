@@ -67,6 +67,12 @@ has libkelvane-dev usr/include/kelvane.h usr/include/kelvane.hpp "usr/lib/$multi
   "usr/lib/$multiarch/cmake/Kelvane/KelvaneTargets.cmake" usr/share/doc/libkelvane-dev/copyright
 lacks libkelvane-dev 'libkelvane\.so\.'
 
+# The sample data is the tracked files, whatever else lies in data/.
+packaged=$(dpkg-deb -c "$(deb quorvane)" | awk '$1 !~ /^d/ {print $6}' |
+  sed -n 's|^\./usr/share/quorvane/sample-data/||p' | sort)
+tracked=$(git -C "$source_dir" ls-files data/characters data/items | sed 's|^data/||' | sort)
+[ "$packaged" = "$tracked" ] || fail "sample data: $(diff <(echo "$tracked") <(echo "$packaged"))"
+
 # depends PACKAGE DEPENDENCY: the Depends field names it exactly.
 depends() {
   local field
@@ -113,6 +119,28 @@ for unit in quorvane.service quorvane@north.service; do
     fail "systemd-analyze verify $unit: $output"
   fi
 done
+
+# An installation where systemd does not run (a container, a chroot): dpkg
+# into a root of its own, the maintainer scripts run outside it with DPKG_ROOT
+# naming it. The postinst makes the user and the folders of the tmpfiles entry.
+installed=$work/installed
+mkdir -p "$installed/var/lib/dpkg/info" "$installed/var/lib/dpkg/updates" "$installed/etc"
+touch "$installed/var/lib/dpkg/status" "$installed/var/lib/dpkg/available"
+if ! output=$(dpkg --root="$installed" --force-script-chrootless --force-depends --log=/dev/null \
+  -i "$(deb libkelvane1)" "$(deb quorvane)" 2>&1); then
+  fail "dpkg -i into $installed: $output"
+else
+  ids=$(awk -F: '$1 == "quorvane" {print $3 " " $4}' "$installed/etc/passwd")
+  [ -n "$ids" ] || fail "no user quorvane in the installed /etc/passwd"
+  for folder in var/lib/quorvane var/lib/quorvane/characters var/lib/quorvane/items \
+    var/log/quorvane; do
+    if [ ! -d "$installed/$folder" ]; then
+      fail "no /$folder after installing without systemd"
+    elif [ "$(stat -c '%a %u %g' "$installed/$folder")" != "750 $ids" ]; then
+      fail "/$folder is $(stat -c '%a %u %g' "$installed/$folder"), not 750 owned by $ids"
+    fi
+  done
+fi
 
 [ "$failures" -eq 0 ] || exit 1
 echo "packages ok"

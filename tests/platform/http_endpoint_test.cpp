@@ -47,7 +47,8 @@ class HttpEndpointTest : public ::testing::Test {
   }
 
   // Sends `request` on a fresh connection and reads one whole answer, or
-  // whatever came before the server closed the connection.
+  // whatever came before the server closed the connection. An answer to HEAD
+  // is whole with its head; whatever follows within a moment is its body.
   Reply Exchange(const QByteArray& request) {
     const auto socket = Open();
     socket->write(request);
@@ -59,6 +60,7 @@ class HttpEndpointTest : public ::testing::Test {
       if (split >= 0) {
         reply.head = all.left(split);
         reply.body = all.mid(split + 4);
+        if (request.startsWith("HEAD ")) return true;
         const qsizetype length = reply.head.indexOf("Content-Length: ");
         if (length >= 0 &&
             reply.body.size() >= reply.head.mid(length + 16).split('\r')[0].toInt()) {
@@ -67,6 +69,10 @@ class HttpEndpointTest : public ::testing::Test {
       }
       return socket->state() == QAbstractSocket::UnconnectedState;
     });
+    if (request.startsWith("HEAD ")) {
+      SpinFor(100ms);
+      reply.body += socket->readAll();
+    }
     if (!reply.head.isEmpty()) reply.status = reply.head.split(' ').value(1).toInt();
     return reply;
   }
@@ -114,8 +120,48 @@ TEST_F(HttpEndpointTest, EachPathAnswersFromTheSnapshotOfTheMoment) {
 
   EXPECT_EQ(Get("/nothing").status, 404);
   EXPECT_EQ(Get("/").status, 404);
-  EXPECT_EQ(Exchange("POST /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 2\r\n\r\nhi").status,
+  EXPECT_EQ(Exchange("POST /nothing HTTP/1.1\r\nHost: t\r\nContent-Length: 2\r\n\r\nhi").status,
             404);
+}
+
+// The value of header `name` in `head`, empty when it has none.
+QByteArray Header(const QByteArray& head, const QByteArray& name) {
+  for (const QByteArray& line : head.split('\n')) {
+    if (line.startsWith(name + ": ")) return line.mid(name.size() + 2).trimmed();
+  }
+  return {};
+}
+
+TEST_F(HttpEndpointTest, HeadAnswersAsGetDoesWithoutTheBody) {
+  Start();
+  snapshot_.counters.connectionsAccepted = 3;
+  for (const bool listening : {true, false}) {
+    listening_ = listening;
+    for (const QByteArray path : {"/metrics", "/health", "/status"}) {
+      const Reply get = Get(path);
+      const Reply head = Exchange("HEAD " + path + " HTTP/1.1\r\nHost: test\r\n\r\n");
+      const std::string what = path.toStdString() + (listening ? "" : " not listening");
+      EXPECT_EQ(head.status, get.status) << what;
+      EXPECT_EQ(Header(head.head, "Content-Type"), Header(get.head, "Content-Type")) << what;
+      EXPECT_EQ(Header(head.head, "Content-Length"), QByteArray::number(get.body.size())) << what;
+      EXPECT_FALSE(get.body.isEmpty()) << what;
+      EXPECT_TRUE(head.body.isEmpty()) << what << ": " << head.body.toStdString();
+    }
+  }
+}
+
+TEST_F(HttpEndpointTest, OtherMethodsOnAKnownPathAreNotAllowed) {
+  Start();
+  for (const QByteArray request :
+       {"POST /health HTTP/1.1\r\nHost: t\r\nContent-Length: 2\r\n\r\nhi",
+        "PUT /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 0\r\n\r\n",
+        "DELETE /status HTTP/1.1\r\nHost: t\r\n\r\n",
+        "OPTIONS /metrics HTTP/1.1\r\nHost: t\r\n\r\n"}) {
+    const Reply reply = Exchange(request);
+    const std::string what = request.left(request.indexOf(' ', 8)).toStdString();
+    EXPECT_EQ(reply.status, 405) << what;
+    EXPECT_EQ(Header(reply.head, "Allow"), "GET, HEAD") << what;
+  }
 }
 
 TEST_F(HttpEndpointTest, HealthIsOkWhileTheListenerIsUp) {

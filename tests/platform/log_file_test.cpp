@@ -52,17 +52,21 @@ TEST_F(LogFileTest, ReportsAndTheProgramsOwnLinesAreAppendedStamped) {
   {
     const LogFile log(path);
     ReportOnStderr({Severity::kInfo, "slot 1 127.0.0.1:40000", "accepted"});
-    ReportProgramLine(Severity::kWarning, "quorvane: warning: no folder x");
+    ReportProgramLine(Severity::kWarning, "no folder x");
+    ReportStartFailure("quorvane: cannot serve");
   }
   ReportOnStderr({Severity::kInfo, "after", "the log is closed"});
   const std::string onStderr = ::testing::internal::GetCapturedStderr();
 
   EXPECT_EQ(LinesOf(path).front(), "kept from before");
-  EXPECT_EQ(Unstamped(path), (std::vector<std::string>{"(unstamped) kept from before",
-                                                       "I slot 1 127.0.0.1:40000: accepted",
-                                                       "W quorvane: warning: no folder x"}));
-  // Standard error keeps the program's own line as it was written.
-  EXPECT_NE(onStderr.find("\nquorvane: warning: no folder x\n"), std::string::npos) << onStderr;
+  EXPECT_EQ(Unstamped(path),
+            (std::vector<std::string>{"(unstamped) kept from before",
+                                      "I slot 1 127.0.0.1:40000: accepted", "W no folder x",
+                                      "E quorvane: cannot serve"}));
+  // Standard error stamps the program's line as it stamps reports, and keeps
+  // the error that ends the start as programs write theirs.
+  EXPECT_NE(onStderr.find("Z W no folder x\n"), std::string::npos) << onStderr;
+  EXPECT_NE(onStderr.find("\nquorvane: cannot serve\n"), std::string::npos) << onStderr;
 }
 
 TEST_F(LogFileTest, ReopeningAfterARotationStartsTheNewFile) {

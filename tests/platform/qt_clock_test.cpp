@@ -57,7 +57,7 @@ TEST(QtClockTest, FailureEscapingAHandlerIsReportedWithThePurposeAndTheTimerGoes
   const bool first = SpinUntil([&] { return fired >= 1; });
   const std::string report = ::testing::internal::GetCapturedStderr();
   ASSERT_TRUE(first);
-  EXPECT_EQ(report, "quorvane: the NPC timer failed: no table\n");
+  EXPECT_TRUE(report.ends_with("Z E the NPC timer failed: no table\n")) << report;
   EXPECT_TRUE(SpinUntil([&] { return fired >= 2; }));
 }
 

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QHeaderView>
 #include <QImage>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <array>
 #include <chrono>
@@ -78,7 +80,8 @@ class StatusWindowTest : public ::testing::Test {
 TEST_F(StatusWindowTest, SlotTableFollowsEachSlotThroughItsConnection) {
   Refresh();
   EXPECT_EQ(window_.SlotTable().rowCount(), 2);
-  EXPECT_EQ(window_.SlotTable().verticalHeaderItem(1)->text(), "Server2");
+  // As the diagnostics name it; only the log box says Server2.
+  EXPECT_EQ(window_.SlotTable().verticalHeaderItem(1)->text(), "slot 2");
   EXPECT_EQ(Cell(0, kStateColumn), "free");
   EXPECT_EQ(Cell(0, kPeerColumn), "");
 
@@ -183,6 +186,73 @@ TEST_F(StatusWindowTest, MapShowsPlayersAtTheirLoginPositionAndNpcsAsTheyWalk) {
   Refresh();
   EXPECT_EQ(MarkerNames(), (std::vector<std::string>{"Pip", "+Volkrin_ 0", "+Volkrin_ 1"}));
   EXPECT_NE(MapColorAt(30, 31), WorldMap::ColorOf(ada));
+}
+
+// Players and NPCs a step apart, one at the right edge: each name finds a
+// place of its own, on no marker and inside the map.
+TEST(WorldMapTest, NamesKeepClearOfEachOtherAndOfEveryMarker) {
+  WorldMap map;
+  map.resize(340, 340);
+  using Kind = MapMarker::Kind;
+  map.SetMarkers({{Kind::kPlayer, "Mirelle", 42, 57, 0, 0},
+                  {Kind::kPlayer, "Torvald", 44, 58, 0, 1},
+                  {Kind::kNpc, "+Volkrin_ 0", 43, 57, 6, 0},
+                  {Kind::kNpc, "+Volkrin_ 1", 42, 60, 2, 1},
+                  {Kind::kNpc, "+Volkrin_ 2", WorldMap::kExtent, 0, 4, 2},
+                  {Kind::kNpc, "+Volkrin_ 3", 0, 50, 8, 3}});
+  const std::vector<QRectF> places = map.LabelPlaces();
+  ASSERT_EQ(places.size(), map.Markers().size());
+  for (std::size_t i = 0; i < places.size(); ++i) {
+    const std::string name = map.Markers()[i].name.toStdString();
+    EXPECT_TRUE(QRectF(map.rect()).contains(places[i])) << name;
+    // Off the coordinates: right of the grid's left edge, above its bottom.
+    EXPECT_GE(places[i].left(), map.PointFor(0, 0).x()) << name;
+    EXPECT_LE(places[i].bottom(), map.PointFor(0, WorldMap::kExtent).y()) << name;
+    for (std::size_t j = 0; j < places.size(); ++j) {
+      if (j != i) {
+        EXPECT_FALSE(places[i].intersects(places[j])) << name << " and " << j;
+      }
+      EXPECT_FALSE(places[i].intersects(map.MarkerBox(map.Markers()[j])))
+          << name << " covers marker " << j;
+    }
+  }
+}
+
+// At its default size the window fits a 1280x800 screen with room for a title
+// bar; what does not fit scrolls inside its panel.
+TEST_F(StatusWindowTest, DefaultSizeFitsA1280By800Screen) {
+  source_.characters[0] = {250, 0, 42, 57};
+  source_.characters[1] = {40, 1, 44, 58};
+  source_.npcs = {{"+Volkrin_ 0", 43, 57, 6}, {"+Volkrin_ 1", 42, 60, 2}};
+  status_.ConnectionAccepted(0, "[2001:db8:1234:5678:9abc:def0:1234:5678]:40000");
+  status_.LoggedIn(0, "Mirelle", true);
+  status_.ConnectionAccepted(1, "127.0.0.1:40001");
+  status_.LoggedIn(1, "Torvald", true);
+  for (int i = 0; i < 5; ++i) status_.ConnectionRefused("127.0.0.2:5", RefusalReason::kSlotsFull);
+  ServerWindow fresh;
+  fresh.show();
+  fresh.Refresh(status_.Snapshot());
+  fresh.Diagnostics().Append(std::string(300, 'x'));
+  fresh.Diagnostics().Flush();
+  QCoreApplication::processEvents();
+
+  EXPECT_LE(fresh.width(), 1280);
+  EXPECT_LE(fresh.height(), 760);
+  EXPECT_LE(fresh.minimumSizeHint().width(), fresh.width());
+  EXPECT_LE(fresh.minimumSizeHint().height(), fresh.height());
+  const std::vector<QWidget*> panels{&fresh.Text1(), &fresh.SlotTable(), &fresh.NpcTable(),
+                                     &fresh.Map(), &fresh.Diagnostics()};
+  for (QWidget* panel : panels) {
+    const QRect placed(panel->mapTo(&fresh, QPoint(0, 0)), panel->size());
+    EXPECT_TRUE(fresh.rect().contains(placed)) << panel->objectName().toStdString();
+  }
+  // Columns beyond the panel's width are reached by scrolling, up to the last.
+  for (QTableWidget* table : {&fresh.SlotTable(), &fresh.NpcTable()}) {
+    const int beyond = table->horizontalHeader()->length() - table->viewport()->width();
+    EXPECT_EQ(table->horizontalScrollBar()->maximum(), std::max(beyond, 0))
+        << table->objectName().toStdString();
+  }
+  EXPECT_GT(fresh.Diagnostics().horizontalScrollBar()->maximum(), 0);
 }
 
 TEST_F(StatusWindowTest, MarkersBeyondTheGridStandOnItsEdge) {

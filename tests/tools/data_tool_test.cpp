@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <QStringList>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -109,31 +110,54 @@ TEST_F(DataToolTest, WrittenFilesLoadAsTheServerReadsThem) {
   EXPECT_EQ(items->size(), 2u);
 }
 
+// One line naming the program and the reason, and where the help is.
 TEST_F(DataToolTest, RefusesBadInputAndWritesNothing) {
   const struct {
     const char* what;
     QStringList arguments;
+    const char* help;
   } cases[] = {
-      {"no command", {}},
-      {"unknown command", {"edit", Path("characters/X")}},
-      {"no file", {"new-character", "--level", "1"}},
-      {"level past 16 bits", {"new-character", "--level", "32768", Path("characters/X")}},
-      {"class below 0", {"new-character", "--class", "-1", Path("characters/X")}},
-      {"not a number", {"new-character", "--posx", "east", Path("characters/X")}},
-      {"unknown option", {"new-character", "--speed", "3", Path("characters/X")}},
+      {"no command", {}, "quorvane-data --help"},
+      {"unknown command", {"edit", Path("characters/X")}, "quorvane-data --help"},
+      {"no file", {"new-character", "--level", "1"}, "quorvane-data new-character --help"},
+      {"level past 16 bits",
+       {"new-character", "--level", "32768", Path("characters/X")},
+       "quorvane-data new-character --help"},
+      {"class below 0",
+       {"new-character", "--class", "-1", Path("characters/X")},
+       "quorvane-data new-character --help"},
+      {"not a number",
+       {"new-character", "--posx", "east", Path("characters/X")},
+       "quorvane-data new-character --help"},
+      {"unknown option",
+       {"new-character", "--speed", "3", Path("characters/X")},
+       "quorvane-data new-character --help"},
       {"name past 18 bytes",
-       {"new-character", "--name", "Abcdefghijklmnopqrs", Path("characters/X")}},
-      {"item with four parts", {"new-items", "--item", "1,2,3,4", Path("items/X")}},
-      {"count past 16 bits", {"new-items", "--item", "1,2,3,4,40000", Path("items/X")}},
-      {"seventeen items", QStringList{"new-items"} + QStringList(17, "--item=1,1,1,1,1") +
-                              QStringList{Path("items/X")}},
+       {"new-character", "--name", "Abcdefghijklmnopqrs", Path("characters/X")},
+       "quorvane-data new-character --help"},
+      {"item with four parts",
+       {"new-items", "--item", "1,2,3,4", Path("items/X")},
+       "quorvane-data new-items --help"},
+      {"count past 16 bits",
+       {"new-items", "--item", "1,2,3,4,40000", Path("items/X")},
+       "quorvane-data new-items --help"},
+      {"seventeen items",
+       QStringList{"new-items"} + QStringList(17, "--item=1,1,1,1,1") +
+           QStringList{Path("items/X")},
+       "quorvane-data new-items --help"},
+      {"bad type", {"show", "--type", "npc", Path("characters/Ann")}, "quorvane-data show --help"},
   };
   for (const auto& badCase : cases) {
     SCOPED_TRACE(badCase.what);
     const Run run = Tool(badCase.arguments);
     EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("Usage:"), std::string::npos);
+    EXPECT_TRUE(run.err.starts_with("quorvane-data: ")) << run.err;
+    EXPECT_TRUE(run.err.ends_with(std::string(" (see ") + badCase.help + ")\n")) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
+  const Run unknownOption = Tool({"new-character", "--speed", "3", Path("characters/X")});
+  EXPECT_TRUE(unknownOption.err.starts_with("quorvane-data: unknown option 'speed' (see "))
+      << unknownOption.err;
   EXPECT_FALSE(std::filesystem::exists(data.root() / "characters" / "X"));
   EXPECT_FALSE(std::filesystem::exists(data.root() / "items" / "X"));
 }
@@ -207,6 +231,11 @@ TEST_F(DataToolTest, ShowTakesTheKindFromTypeOrFolder) {
   EXPECT_NE(character.out.find("# 8 bytes: the missing 85 read as zero\n"), std::string::npos);
 
   EXPECT_EQ(Tool({"show", Path("characters/Nobody")}).status, 1);
+  // A missing file is missing, whichever folder it would lie in.
+  const Run missing = Tool({"show", Path("Nobody.bin")});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "quorvane-data: cannot open " + Path("Nobody.bin").toStdString() +
+                             ": No such file or directory\n");
 }
 
 // Whatever the path names, show ends with a message and status 1, never an

@@ -39,10 +39,11 @@ constexpr char kCommandHelp[] =
     "  raw OPCODE HEX      any packet: decimal opcode, payload in hex (may be empty)\n"
     "  quit                close the connection and end\n"
     "\nThe server passes a move on unread. The server's own characters move with 8\n"
-    "bytes, and a 203 of that length is printed in their layout: X and Y where the\n"
-    "step starts (2 bytes each, low byte first), three flag bytes, then the new\n"
-    "facing, 1 to 9 as on a numeric keypad: 8 north (smaller Y), 2 south, 4 west,\n"
-    "6 east. A step east from 42,57:  move 2a 00 39 00 00 00 00 06\n"
+    "bytes, and a 203 whose move is 8 bytes (54 with the name block) is printed in\n"
+    "their layout: X and Y where the step starts (2 bytes each, low byte first),\n"
+    "three flag bytes, then the new facing, 1 to 9 as on a numeric keypad: 8 north\n"
+    "(smaller Y), 2 south, 4 west, 6 east. A step east from 42,57:\n"
+    "  move 2a 00 39 00 00 00 00 06\n"
     "\nThe client ends when its input ends, after a short wait for replies.\n"
     "Received packets go to standard output; progress and errors to standard error.\n";
 
@@ -51,8 +52,29 @@ void Print(const std::string& line) {
   std::fflush(stdout);
 }
 
+// Progress on standard error.
 void Report(const std::string& line) {
   std::fputs((line + "\n").c_str(), stderr);
+}
+
+// An error on standard error, naming the program.
+void Fail(const std::string& message) {
+  Report("quorvane-client: " + message);
+}
+
+// A bad command line: status 2, and where the help is.
+int UsageError(const QString& message) {
+  Fail(message.toStdString() + " (see quorvane-client --help)");
+  return 2;
+}
+
+// Qt's parser errors as the rest read: "Unknown option 'x'." becomes
+// "unknown option 'x'".
+QString ParserError(const QCommandLineParser& parser) {
+  QString text = parser.errorText();
+  if (text.endsWith('.')) text.chop(1);
+  if (!text.isEmpty()) text[0] = text[0].toLower();
+  return text;
 }
 
 class ClientLoop {
@@ -74,9 +96,9 @@ class ClientLoop {
       if (left <= 0ms || !ReadSocket(left)) break;
     }
     if (session_.phase() == ClientSession::Phase::kOpen) return true;
-    Report(session_.phase() == ClientSession::Phase::kBroken ? session_.Error()
-           : closed_ ? "the server closed the connection during the handshake"
-                     : "the server did not answer the handshake");
+    Fail(session_.phase() == ClientSession::Phase::kBroken ? session_.Error()
+         : closed_ ? "the server closed the connection during the handshake"
+                   : "the server did not answer the handshake");
     return false;
   }
 
@@ -106,7 +128,7 @@ class ClientLoop {
     if (status != TcpConnection::ReadStatus::kData) return false;
     for (const Packet& packet : session_.Receive(arrived)) Print("recv " + DescribePacket(packet));
     if (session_.phase() == ClientSession::Phase::kBroken) {
-      Report(session_.Error());
+      Fail(session_.Error());
       closed_ = true;
       return false;
     }
@@ -141,7 +163,7 @@ class ClientLoop {
       case Command::Action::kQuit:
         return false;
       case Command::Action::kError:
-        Report(command.error);
+        Fail(command.error);
         break;
       case Command::Action::kSend:
         Send(command.packet);
@@ -162,7 +184,7 @@ class ClientLoop {
   }
 
   int ServerClosed() {
-    Report("the server closed the connection");
+    Fail("the server closed the connection");
     return 1;
   }
 
@@ -185,21 +207,27 @@ int main(int argc, char* argv[]) {
       QString("Talks to a Quorvane server: handshake, optional login, then the "
               "commands read from standard input.") +
       kCommandHelp);
-  parser.addHelpOption();
-  parser.addVersionOption();
+  const QCommandLineOption helpOption = parser.addHelpOption();
+  const QCommandLineOption versionOption = parser.addVersionOption();
   const QCommandLineOption hostOption("host", "Server host name or address (default 127.0.0.1).",
                                       "host", "127.0.0.1");
   const QCommandLineOption portOption("port", "Server TCP port (default 10217).", "port", "10217");
   const QCommandLineOption nameOption(
       "name", "Log in with this character name after the handshake.", "name");
   parser.addOptions({hostOption, portOption, nameOption});
-  parser.process(app);
+  // parse, not process: Qt's process ends with status 1 and words of its own.
+  if (!parser.parse(QCoreApplication::arguments())) return UsageError(ParserError(parser));
+  if (parser.isSet(helpOption)) parser.showHelp(0);
+  if (parser.isSet(versionOption)) parser.showVersion();
+  if (!parser.positionalArguments().isEmpty()) {
+    return UsageError("unexpected argument \"" + parser.positionalArguments().front() + "\"");
+  }
 
   bool valid = false;
   const uint port = parser.value(portOption).toUInt(&valid);
   if (!valid || port == 0 || port > 65535) {
-    Report("--port needs a number from 1 to 65535");
-    return 2;
+    return UsageError("--port needs a number from 1 to 65535, not \"" + parser.value(portOption) +
+                      "\"");
   }
   const std::string host = parser.value(hostOption).toStdString();
   const std::string name = parser.value(nameOption).toStdString();
@@ -208,8 +236,7 @@ int main(int argc, char* argv[]) {
     try {
       loginBlock = LoginBlock(name);
     } catch (const std::invalid_argument& error) {
-      Report(std::string("--name: ") + error.what());
-      return 2;
+      return UsageError(QString("--name: ") + error.what());
     }
   }
 
@@ -223,7 +250,7 @@ int main(int argc, char* argv[]) {
     if (!loginBlock.empty()) loop.Send(Packet{200, loginBlock});
     return loop.Run();
   } catch (const std::exception& error) {
-    Report(error.what());
+    Fail(error.what());
     return 1;
   }
 }

@@ -51,12 +51,21 @@ std::string Text(const QString& text) {
   return text.toStdString();
 }
 
+// Qt's parser errors as the rest read: "Unknown option 'x'." becomes
+// "unknown option 'x'".
+std::string ParserError(const QCommandLineParser& parser) {
+  QString text = parser.errorText();
+  if (text.endsWith('.')) text.chop(1);
+  if (!text.isEmpty()) text[0] = text[0].toLower();
+  return Text(text);
+}
+
 // Parses the command's arguments; false when the command is done already
 // (help printed).
 bool Parse(QCommandLineParser& parser, const QStringList& arguments, std::ostream& out) {
   const QCommandLineOption help({"h", "help"}, "Show this help.");
   parser.addOption(help);
-  if (!parser.parse(arguments)) throw UsageError(Text(parser.errorText()));
+  if (!parser.parse(arguments)) throw UsageError(ParserError(parser));
   if (parser.isSet(help)) {
     // Qt's first line names the executable's path; name the command instead.
     const QString text = parser.helpText();
@@ -128,17 +137,22 @@ void WriteFile(const std::filesystem::path& path, const Bytes& bytes, bool force
 
 enum class FileKind { kCharacter, kItems };
 
-// From --type, else from the folder the file lies in.
-FileKind KindOf(const QString& type, const QString& file) {
-  const QString folder = QFileInfo(file).absoluteDir().dirName().toLower();
-  const QString kind = type.isEmpty() ? folder : type.toLower();
-  if (kind == "character" || kind == "characters") return FileKind::kCharacter;
+// What --type says, nothing when it is not given.
+std::optional<FileKind> KindNamed(const QString& type) {
+  if (type.isEmpty()) return std::nullopt;
+  const QString kind = type.toLower();
+  if (kind == "character") return FileKind::kCharacter;
   if (kind == "items") return FileKind::kItems;
-  if (type.isEmpty()) {
-    throw UsageError("cannot tell the kind of " + Text(file) +
-                     " from its folder; use --type character or --type items");
-  }
   throw UsageError("--type must be character or items, not \"" + Text(type) + "\"");
+}
+
+// From the folder the file lies in.
+FileKind KindFromFolder(const QString& file) {
+  const QString folder = QFileInfo(file).absoluteDir().dirName().toLower();
+  if (folder == "characters") return FileKind::kCharacter;
+  if (folder == "items") return FileKind::kItems;
+  throw UsageError("cannot tell the kind of " + Text(file) +
+                   " from its folder; use --type character or --type items");
 }
 
 int Show(const QStringList& arguments, std::ostream& out) {
@@ -152,8 +166,10 @@ int Show(const QStringList& arguments, std::ostream& out) {
   if (!Parse(parser, arguments, out)) return kDone;
 
   const QString file = parser.positionalArguments().front();
-  const FileKind kind = KindOf(parser.value(type), file);
+  const std::optional<FileKind> named = KindNamed(parser.value(type));
+  // A file that cannot be read says so, whatever folder it would be in.
   const Bytes bytes = ReadFile(file.toStdString());
+  const FileKind kind = named ? *named : KindFromFolder(file);
   out << (kind == FileKind::kCharacter ? DescribeCharacterFile(bytes) : DescribeItemFile(bytes));
   return kDone;
 }
@@ -176,8 +192,8 @@ QCommandLineOption ForceOption() {
 void WarnIfOutside(std::ostream& err, std::string_view name, std::int64_t value, std::int64_t min,
                    std::int64_t max) {
   if (value < min || value > max) {
-    err << "warning: " << name << " " << value << " lies outside " << min << ".." << max
-        << "; the server will not send it as intended\n";
+    err << "quorvane-data: warning: " << name << " " << value << " lies outside " << min << ".."
+        << max << "; the server will not send it as intended\n";
   }
 }
 
@@ -269,18 +285,14 @@ int NewItems(const QStringList& arguments, std::ostream& out, std::ostream& err)
 }  // namespace
 
 int RunDataCommand(const QStringList& arguments, std::ostream& out, std::ostream& err) {
-  if (arguments.size() < 2) {
-    err << kUsage;
-    return kUsageError;
-  }
-  const QString command = arguments[1];
+  const QString command = arguments.value(1);
+  // Where a usage error points to: the command's own help once it is known.
+  std::string help = "quorvane-data --help";
   // The command's parser sees the program and command as one name.
   QStringList rest = arguments.mid(2);
   rest.prepend("quorvane-data " + command);
   try {
-    if (command == "show") return Show(rest, out);
-    if (command == "new-character") return NewCharacter(rest, out, err);
-    if (command == "new-items") return NewItems(rest, out, err);
+    if (command.isEmpty()) throw UsageError("no command given");
     if (command == "-h" || command == "--help" || command == "help") {
       out << kUsage;
       return kDone;
@@ -289,13 +301,16 @@ int RunDataCommand(const QStringList& arguments, std::ostream& out, std::ostream
       out << "quorvane-data " QUORVANE_VERSION "\n";
       return kDone;
     }
-    throw UsageError("unknown command \"" + Text(command) + "\"");
+    if (command != "show" && command != "new-character" && command != "new-items") {
+      throw UsageError("unknown command \"" + Text(command) + "\"");
+    }
+    help = "quorvane-data " + Text(command) + " --help";
+    if (command == "show") return Show(rest, out);
+    if (command == "new-character") return NewCharacter(rest, out, err);
+    return NewItems(rest, out, err);
   } catch (const UsageError& error) {
-    err << "quorvane-data: " << error.what() << "\n\n" << kUsage;
+    err << "quorvane-data: " << error.what() << " (see " << help << ")\n";
     return kUsageError;
-  } catch (const FileError& error) {
-    err << "quorvane-data: " << error.what() << "\n";
-    return kFileError;
   } catch (const std::exception& error) {
     err << "quorvane-data: " << error.what() << "\n";
     return kFileError;

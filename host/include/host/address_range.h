@@ -36,6 +36,10 @@ class IpAddress {
   std::array<std::uint8_t, 16> bytes_{};
 };
 
+// "ADDR" of "ADDR:PORT" or "[ADDR]:PORT"; the text itself when it has no port
+// ("::1", "192.0.2.1"). A peer as the listener names it, not checked.
+std::string_view AddressOf(std::string_view peer);
+
 struct IpAddressHash {
   std::size_t operator()(const IpAddress& address) const noexcept;
 };

@@ -163,7 +163,4 @@ class ServerStatus final : public ConnectionObserver {
   std::size_t bansBeforeSweep_ = 0;
 };
 
-// "ADDR" of "ADDR:PORT" or "[ADDR]:PORT"; the text itself when it has no port.
-std::string_view AddressOf(std::string_view peer);
-
 }  // namespace quorvane

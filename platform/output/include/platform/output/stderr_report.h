@@ -20,12 +20,17 @@ std::string FormatDiagnostic(std::chrono::system_clock::time_point when,
 
 void ReportOnStderr(const Diagnostic& diagnostic) noexcept;
 
-// A line of the program's own (start-up, reloads, shutdown): standard error
-// gets `text` as it stands, taps get it stamped like a report.
+// A line of the program's own once it runs (start-up progress, reloads,
+// shutdown): stamped like a report, without a subject, everywhere.
 void ReportProgramLine(Severity severity, std::string_view text) noexcept;
 
-// While it lives, `receive` also gets every line ReportOnStderr writes, as
-// written, and every program line, stamped; without its line break (the
+// An error that ends the start ("quorvane: cannot ..."): standard error gets
+// `text` as it stands, like any program's error, taps get it stamped E.
+void ReportStartFailure(std::string_view text) noexcept;
+
+// While it lives, `receive` also gets every line ReportOnStderr and
+// ReportProgramLine write, as written, and every start failure, stamped;
+// without its line break (the
 // window's diagnostics pane, the log file). Made, called and ended on the
 // event thread.
 class DiagnosticsTap {
@@ -37,7 +42,7 @@ class DiagnosticsTap {
 
  private:
   friend void ReportOnStderr(const Diagnostic& diagnostic) noexcept;
-  friend void ReportProgramLine(Severity severity, std::string_view text) noexcept;
+  friend void ReportStartFailure(std::string_view text) noexcept;
   // Hands `line` to every tap.
   static void Deliver(std::string_view line) noexcept;
 

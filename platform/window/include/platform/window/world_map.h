@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QPointF>
+#include <QRectF>
 #include <QString>
 #include <QWidget>
 #include <vector>
@@ -41,6 +42,12 @@ class WorldMap final : public QWidget {
   QPointF PointFor(int x, int y) const;
   // The fill of a marker.
   static QColor ColorOf(const MapMarker& marker);
+  // Where each marker's name goes, in the order of Markers(): beside its
+  // marker, clear of the other names and of every marker where there is
+  // room, inside the widget and off the grid's coordinates.
+  std::vector<QRectF> LabelPlaces() const;
+  // What a marker covers: its shape and an NPC's facing line.
+  QRectF MarkerBox(const MapMarker& marker) const;
 
   QSize sizeHint() const override { return {340, 340}; }
   QSize minimumSizeHint() const override { return {200, 200}; }
