@@ -16,6 +16,7 @@
 #include "platform/options/server_options.h"
 #include "platform/output/log_file.h"
 #include "platform/output/non_blocking_output.h"
+#include "platform/output/qt_messages.h"
 #include "platform/output/stderr_report.h"
 #include "platform/output/stdout_log_box.h"
 #include "platform/server/server.h"
@@ -91,6 +92,7 @@ void Reload(const QStringList& arguments, quorvane::Server& server,
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  quorvane::InstallQtMessageHandler();
   quorvane::ProcessSignals::Block();
   // A log reader that goes away (a closed pipe on standard output) must not
   // end the server: the write fails and the server goes on.

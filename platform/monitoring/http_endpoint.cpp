@@ -2,17 +2,22 @@
 
 #include <unistd.h>
 
+#include <QHash>
 #include <QHttpServer>
 #include <QHttpServerResponse>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
+#include "platform/monitoring/connection_places.h"
 #include "platform/monitoring/metrics_exposition.h"
 #include "platform/monitoring/status_json.h"
 #include "platform/net/qt_listener.h"
+#include "upgrade_request.h"
 
 namespace quorvane {
 namespace {
@@ -20,56 +25,86 @@ namespace {
 using StatusCode = QHttpServerResponse::StatusCode;
 
 // Lives as a child of its connection's socket, so that it goes with the
-// socket however the socket goes; it keeps the count of open connections and
-// the connection's request deadline.
+// socket however the socket goes; it gives up the connection's place and
+// keeps the connection's request deadline and what has come of its request.
 class ConnectionGuard final : public QObject {
  public:
-  ConnectionGuard(QTcpSocket& socket, int& open) : QObject(&socket), open_(open) {
-    ++open_;
+  ConnectionGuard(QTcpSocket& socket, ConnectionPlaces& places, ConnectionPlaces::Id id)
+      : QObject(&socket), id(id), places_(places) {
     deadline.setSingleShot(true);
   }
-  ~ConnectionGuard() override { --open_; }
+  ~ConnectionGuard() override { places_.Leave(id); }
 
+  const ConnectionPlaces::Id id;
   QTimer deadline;
   qint64 requestBytes = 0;
+  // The request's head as it arrives, until its end shows whether it asks
+  // to upgrade.
+  QByteArray head;
+  bool headSeen = false;
 
  private:
-  int& open_;
+  ConnectionPlaces& places_;
 };
+
+// The place of a connection's peer: its address, or an IPv6 peer's /64, as
+// an IPv6 host has a whole /64 to take addresses from.
+std::string PlaceOf(const QHostAddress& peer) {
+  bool isV4 = false;
+  const quint32 v4 = peer.toIPv4Address(&isV4);
+  if (isV4) return QHostAddress(v4).toString().toStdString();
+  Q_IPV6ADDR bytes = peer.toIPv6Address();
+  for (int at = 8; at < 16; ++at) bytes[at] = 0;
+  return QHostAddress(bytes).toString().toStdString() + "/64";
+}
 
 }  // namespace
 
 // QHttpServer of Qt 6.4 takes any number of connections and buffers a
-// request of any size; this server in front of it keeps both bounded.
+// request of any size; this server in front of it keeps both bounded, and
+// answers upgrade requests itself.
 class HttpEndpoint::BoundedServer final : public QTcpServer {
  public:
-  BoundedServer(QObject& http, const Limits& limits) : http_(http), limits_(limits) {}
+  using Answerer = std::function<QHttpServerResponse(const RequestLine& request)>;
 
-  int Open() const { return open_; }
+  BoundedServer(QObject& http, const Limits& limits, Answerer answer)
+      : http_(http),
+        limits_(limits),
+        answer_(std::move(answer)),
+        places_(static_cast<std::size_t>(std::max(limits.maxConnections, 1)),
+                static_cast<std::size_t>(std::max(limits.maxPerAddress, 1))) {}
+
+  int Open() const { return static_cast<int>(places_.Taken()); }
 
  protected:
   void incomingConnection(qintptr descriptor) override {
-    if (open_ >= limits_.maxConnections) {
-      ::close(static_cast<int>(descriptor));
-      return;
-    }
     auto* socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
       ::close(static_cast<int>(descriptor));
       delete socket;
       return;
     }
+    const ConnectionPlaces::Id id = ++lastId_;
+    if (const auto evicted =
+            places_.Admit(id, PlaceOf(socket->peerAddress()), std::chrono::steady_clock::now())) {
+      if (QTcpSocket* idlest = seated_.take(*evicted)) Drop(*idlest);
+    }
+    seated_.insert(id, socket);
     // One more byte than a request may have, so that an oversized one shows.
     socket->setReadBufferSize(limits_.maxRequestBytes + 1);
-    auto* guard = new ConnectionGuard(*socket, open_);
+    auto* guard = new ConnectionGuard(*socket, places_, id);
+    connect(guard, &QObject::destroyed, this, [this, id] { seated_.remove(id); });
     connect(&guard->deadline, &QTimer::timeout, socket, [socket] { Drop(*socket); });
     guard->deadline.start(limits_.requestDeadline);
     // Connected before the HTTP server's own handler, so this sees each
     // arrival first. The HTTP server reads a request inside a transaction it
     // commits once the request is whole: no transaction, a new request.
     connect(socket, &QTcpSocket::readyRead, guard, [this, socket, guard] {
+      places_.Touch(guard->id, std::chrono::steady_clock::now());
       if (!socket->isTransactionStarted()) {
         guard->requestBytes = 0;
+        guard->head.clear();
+        guard->headSeen = false;
         guard->deadline.start(limits_.requestDeadline);
       }
       guard->requestBytes += socket->bytesAvailable();
@@ -77,7 +112,9 @@ class HttpEndpoint::BoundedServer final : public QTcpServer {
           socket->bytesToWrite() > limits_.maxUnsentBytes) {
         QObject::disconnect(socket, &QTcpSocket::readyRead, &http_, nullptr);
         Drop(*socket);
+        return;
       }
+      WatchForUpgrade(*socket, *guard);
     });
     addPendingConnection(socket);
   }
@@ -88,16 +125,37 @@ class HttpEndpoint::BoundedServer final : public QTcpServer {
     socket.deleteLater();
   }
 
+  // Qt would drop an upgrade request with a warning on standard error; it is
+  // answered here, before Qt reads it, like the GET it also is.
+  void WatchForUpgrade(QTcpSocket& socket, ConnectionGuard& guard) {
+    if (guard.headSeen) return;
+    // Inside Qt's transaction the new bytes are those not read yet.
+    guard.head += socket.peek(socket.bytesAvailable());
+    const qsizetype end = guard.head.indexOf("\r\n\r\n");
+    if (end < 0) return;
+    guard.headSeen = true;
+    const QByteArrayView head = QByteArrayView(guard.head).first(end);
+    if (!AsksToUpgrade(head)) return;
+    QObject::disconnect(&socket, &QTcpSocket::readyRead, &http_, nullptr);
+    guard.deadline.stop();
+    socket.write(ClosingAnswer(answer_(RequestLineOf(head))));
+    socket.disconnectFromHost();
+  }
+
   QObject& http_;
   const Limits limits_;
-  int open_ = 0;
+  Answerer answer_;
+  ConnectionPlaces places_;
+  ConnectionPlaces::Id lastId_ = 0;
+  QHash<ConnectionPlaces::Id, QTcpSocket*> seated_;
 };
 
 HttpEndpoint::HttpEndpoint(Sources sources) : HttpEndpoint(std::move(sources), Limits{}) {}
 
 HttpEndpoint::HttpEndpoint(Sources sources, Limits limits)
     : sources_(std::move(sources)), http_(std::make_unique<QHttpServer>()) {
-  tcp_ = new BoundedServer(*http_, limits);
+  tcp_ = new BoundedServer(*http_, limits,
+                           [this](const RequestLine& request) { return Answer(request); });
   tcp_->setParent(http_.get());
   Route();
 }
@@ -122,22 +180,36 @@ int HttpEndpoint::Connections() const {
 
 void HttpEndpoint::Route() {
   constexpr auto kGet = QHttpServerRequest::Method::Get;
-  http_->route("/metrics", kGet, [this] {
-    static const BuildInfo build{QUORVANE_VERSION, qVersion()};
-    const std::string text = MetricsText(sources_.snapshot(), build);
-    return QHttpServerResponse(QByteArray(kMetricsContentType),
-                               QByteArray(text.data(), static_cast<qsizetype>(text.size())));
-  });
-  // Answered here, on the event thread: an answer at all means the loop turns.
-  http_->route("/health", kGet, [this] {
-    if (sources_.listening())
-      return QHttpServerResponse(QByteArray("text/plain"), QByteArray("ok\n"));
-    return QHttpServerResponse(QByteArray("text/plain"), QByteArray("not listening\n"),
-                               StatusCode::ServiceUnavailable);
-  });
-  http_->route("/status", kGet, [this] {
-    return QHttpServerResponse(QByteArray("application/json"), StatusJson(sources_.snapshot()));
-  });
+  http_->route("/metrics", kGet, [this] { return MetricsAnswer(); });
+  http_->route("/health", kGet, [this] { return HealthAnswer(); });
+  http_->route("/status", kGet, [this] { return StatusAnswer(); });
+}
+
+QHttpServerResponse HttpEndpoint::Answer(const RequestLine& request) const {
+  if (request.method != "GET") return QHttpServerResponse(StatusCode::MethodNotAllowed);
+  if (request.path == "/metrics") return MetricsAnswer();
+  if (request.path == "/health") return HealthAnswer();
+  if (request.path == "/status") return StatusAnswer();
+  return QHttpServerResponse(StatusCode::NotFound);
+}
+
+QHttpServerResponse HttpEndpoint::MetricsAnswer() const {
+  static const BuildInfo build{QUORVANE_VERSION, qVersion()};
+  const std::string text = MetricsText(sources_.snapshot(), build);
+  return QHttpServerResponse(QByteArray(kMetricsContentType),
+                             QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+// Answered here, on the event thread: an answer at all means the loop turns.
+QHttpServerResponse HttpEndpoint::HealthAnswer() const {
+  if (sources_.listening())
+    return QHttpServerResponse(QByteArray("text/plain"), QByteArray("ok\n"));
+  return QHttpServerResponse(QByteArray("text/plain"), QByteArray("not listening\n"),
+                             StatusCode::ServiceUnavailable);
+}
+
+QHttpServerResponse HttpEndpoint::StatusAnswer() const {
+  return QHttpServerResponse(QByteArray("application/json"), StatusJson(sources_.snapshot()));
 }
 
 }  // namespace quorvane

@@ -1,13 +1,19 @@
 #include "platform/net/qt_listener.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "platform/loop/guarded.h"
+#include "platform/output/stderr_report.h"
 #include "socket_options.h"
 
 namespace quorvane {
@@ -46,9 +52,23 @@ bool AddressMissing(QAbstractSocket::SocketError error) {
          error == QAbstractSocket::UnsupportedSocketOperationError;
 }
 
+// Waiting connections closed with the spare descriptor per failure at most.
+constexpr unsigned kMostClosedUnserved = 64;
+
+int OpenSpare() {
+  return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
 }  // namespace
 
-QtListener::QtListener(QList<QHostAddress> addresses) : addresses_(std::move(addresses)) {}
+QtListener::QtListener(QList<QHostAddress> addresses)
+    : addresses_(std::move(addresses)),
+      spare_(OpenSpare()),
+      backoff_(clock_, ReportOnStderr, [this] { return RetryAccepting(); }) {}
+
+QtListener::~QtListener() {
+  if (spare_ >= 0) ::close(spare_);
+}
 
 void QtListener::SetAddresses(QList<QHostAddress> addresses) {
   addresses_ = std::move(addresses);
@@ -82,6 +102,9 @@ bool QtListener::ListenOn(quint16 port) {
       QTcpServer& accepting = *server;
       QObject::connect(&accepting, &QTcpServer::newConnection, &accepting,
                        [this, &accepting] { AcceptPending(accepting); });
+      QObject::connect(&accepting, &QTcpServer::acceptError, &accepting, [this, &accepting] {
+        RunGuarded("a failed accept", [this, &accepting] { AcceptFailed(accepting); });
+      });
       servers_.push_back(std::move(server));
       continue;
     }
@@ -134,6 +157,7 @@ QTcpSocket* QtListener::Take(std::int32_t requestID, QObject& owner) {
 
 void QtListener::AcceptPending(QTcpServer& server) {
   while (QTcpSocket* socket = server.nextPendingConnection()) {
+    backoff_.Accepted();
     pending_ = socket;
     // Ids stay positive; after 2^31 requests they start again at 1.
     lastRequestID_ = lastRequestID_ == INT32_MAX ? 1 : lastRequestID_ + 1;
@@ -145,6 +169,56 @@ void QtListener::AcceptPending(QTcpServer& server) {
       refused->deleteLater();
     }
   }
+}
+
+}  // namespace quorvane
+
+namespace quorvane {
+
+void QtListener::AcceptFailed(QTcpServer& server) {
+  for (const auto& other : servers_) other->pauseAccepting();
+  // Qt keeps errno to itself: a descriptor of our own tells which shortage it is.
+  std::string reason;
+  const int probe = OpenSpare();
+  if (probe >= 0) {
+    ::close(probe);
+    memoryShort_ = server.serverError() == QAbstractSocket::SocketResourceError;
+    reason = memoryShort_ ? "out of memory or buffer space (ENOMEM, ENOBUFS)"
+                          : server.errorString().toStdString();
+  } else {
+    memoryShort_ = false;
+    reason = std::string(std::strerror(errno)) + (errno == EMFILE   ? " (EMFILE)"
+                                                  : errno == ENFILE ? " (ENFILE)"
+                                                                    : "");
+  }
+  const unsigned closed = CloseWaiting(server);
+  backoff_.Failed(FormatEndpoint(server.serverAddress(), server.serverPort()).toStdString(), reason,
+                  closed);
+}
+
+unsigned QtListener::CloseWaiting(QTcpServer& server) {
+  if (spare_ >= 0) ::close(std::exchange(spare_, -1));
+  const int fd = static_cast<int>(server.socketDescriptor());
+  unsigned closed = 0;
+  while (closed < kMostClosedUnserved) {
+    const int waiting = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (waiting < 0) break;
+    ResetOnClose(waiting);
+    ::close(waiting);
+    ++closed;
+  }
+  spare_ = OpenSpare();
+  return closed;
+}
+
+bool QtListener::RetryAccepting() {
+  if (spare_ < 0) spare_ = OpenSpare();
+  for (const auto& server : servers_) server->resumeAccepting();
+  if (memoryShort_) return false;  // only an accepted connection tells
+  const int probe = OpenSpare();
+  if (probe < 0) return false;
+  ::close(probe);
+  return true;
 }
 
 }  // namespace quorvane

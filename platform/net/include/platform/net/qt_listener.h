@@ -2,7 +2,10 @@
 // whichever address it came to, becomes a pending request with an id that a
 // slot's socket control can take over while the connection-request handler
 // runs, and that the handler can ask the peer of or refuse; a request left
-// untaken is closed right after the handler returns.
+// untaken is closed right after the handler returns. While accepting fails
+// for want of descriptors or memory, the listener backs off (see
+// AcceptBackoff), keeping one spare descriptor to accept and close the
+// waiting connections with, so that their clients learn at once.
 #pragma once
 
 #include <QHostAddress>
@@ -16,6 +19,8 @@
 #include <vector>
 
 #include "host/listener.h"
+#include "platform/loop/qt_clock.h"
+#include "platform/net/accept_backoff.h"
 
 namespace quorvane {
 
@@ -25,6 +30,9 @@ class QtListener final : public Listener {
 
   // QHostAddress::Any is every interface, IPv6 and IPv4 on one socket.
   explicit QtListener(QList<QHostAddress> addresses);
+  ~QtListener() override;
+  QtListener(const QtListener&) = delete;
+  QtListener& operator=(const QtListener&) = delete;
 
   // Replaces the addresses; takes effect at the next Listen.
   void SetAddresses(QList<QHostAddress> addresses);
@@ -52,13 +60,21 @@ class QtListener final : public Listener {
   QString Endpoint() const { return Endpoints().join(", "); }
   // "cannot listen on ADDR:PORT: reason" for each address passed over.
   const QStringList& Skipped() const { return skipped_; }
-  bool Listening() const { return !servers_.empty(); }
+  // Listening, and accepting: false while accepting fails.
+  bool Listening() const { return !servers_.empty() && !backoff_.Failing(); }
 
  private:
   // Listens on every address with `port`; false when port 0 gave a port the
   // first address had free but a later one had not, to be tried again.
   bool ListenOn(quint16 port);
   void AcceptPending(QTcpServer& server);
+  // Qt has stopped watching `server` after a failed accept.
+  void AcceptFailed(QTcpServer& server);
+  // After a pause: watches again; whether descriptors are to be had.
+  bool RetryAccepting();
+  // Accepts and closes what waits on `server`, with the spare descriptor
+  // given up for it; how many.
+  unsigned CloseWaiting(QTcpServer& server);
 
   QList<QHostAddress> addresses_;
   std::vector<std::unique_ptr<QTcpServer>> servers_;
@@ -69,6 +85,11 @@ class QtListener final : public Listener {
   std::int32_t pendingID_ = 0;
   // Owned by the server that accepted it until taken.
   QTcpSocket* pending_ = nullptr;
+  int spare_ = -1;
+  // The latest failure was one of memory, not of descriptors.
+  bool memoryShort_ = false;
+  QtClock clock_;
+  AcceptBackoff backoff_;
 };
 
 // "ADDR:PORT", with IPv6 addresses in brackets.
