@@ -97,6 +97,9 @@ int main(int argc, char* argv[]) {
   // A log reader that goes away (a closed pipe on standard output) must not
   // end the server: the write fails and the server goes on.
   std::signal(SIGPIPE, SIG_IGN);
+  // A log file at the file size limit fails its writes with EFBIG, which are
+  // reported, instead of ending the process.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
@@ -176,7 +179,12 @@ int main(int argc, char* argv[]) {
   std::unique_ptr<quorvane::HttpEndpoint> http;
   if (options.http) {
     http = std::make_unique<quorvane::HttpEndpoint>(quorvane::HttpEndpoint::Sources{
-        [&server] { return server.Snapshot(); }, [&server] { return server.Listening(); }});
+        [&server] { return server.Snapshot(); }, [&server] { return server.Listening(); },
+        [] {
+          return quorvane::OutputDrops{quorvane::StandardOutput().Dropped(),
+                                       quorvane::StandardError().Dropped(),
+                                       quorvane::LogFileDroppedLines()};
+        }});
     try {
       http->Listen(options.http->address, options.http->port);
     } catch (const std::runtime_error& error) {

@@ -195,7 +195,8 @@ QHttpServerResponse HttpEndpoint::Answer(const RequestLine& request) const {
 
 QHttpServerResponse HttpEndpoint::MetricsAnswer() const {
   static const BuildInfo build{QUORVANE_VERSION, qVersion()};
-  const std::string text = MetricsText(sources_.snapshot(), build);
+  const std::string text = MetricsText(
+      sources_.snapshot(), build, sources_.outputDrops ? sources_.outputDrops() : OutputDrops{});
   return QHttpServerResponse(QByteArray(kMetricsContentType),
                              QByteArray(text.data(), static_cast<qsizetype>(text.size())));
 }

@@ -35,7 +35,8 @@ class HttpEndpointTest : public ::testing::Test {
  protected:
   void Start(HttpEndpoint::Limits limits = {}) {
     endpoint_ = std::make_unique<HttpEndpoint>(
-        HttpEndpoint::Sources{[this] { return snapshot_; }, [this] { return listening_; }}, limits);
+        HttpEndpoint::Sources{[this] { return snapshot_; }, [this] { return listening_; }, {}},
+        limits);
     endpoint_->Listen(QHostAddress::LocalHost, 0);
     port_ = static_cast<quint16>(endpoint_->Endpoint().section(':', -1).toUInt());
   }
@@ -286,7 +287,7 @@ TEST_F(HttpEndpointTest, ClientThatLetsAnswersPileUpIsDropped) {
 TEST_F(HttpEndpointTest, PortInUseIsNamedInTheError) {
   QTcpServer taken;
   ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
-  HttpEndpoint endpoint({[] { return ServerSnapshot{}; }, [] { return true; }});
+  HttpEndpoint endpoint({[] { return ServerSnapshot{}; }, [] { return true; }, {}});
   try {
     endpoint.Listen(QHostAddress::LocalHost, taken.serverPort());
     FAIL() << "listened on a port in use";

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "host/server_status.h"
+#include "platform/monitoring/metrics_exposition.h"
 
 class QHttpServer;
 class QHttpServerResponse;
@@ -27,8 +28,10 @@ class HttpEndpoint {
  public:
   struct Sources {
     std::function<ServerSnapshot()> snapshot;
-    // Whether the game's listener is up.
+    // Whether the game's listener is up and accepting.
     std::function<bool()> listening;
+    // The output streams' lost lines; none when not given.
+    std::function<OutputDrops()> outputDrops;
   };
   struct Limits {
     // Open connections at most; a newcomer over this closes the one idle
