@@ -72,7 +72,12 @@ class HttpEndpoint::BoundedServer final : public QTcpServer {
         limits_(limits),
         answer_(std::move(answer)),
         places_(static_cast<std::size_t>(std::max(limits.maxConnections, 1)),
-                static_cast<std::size_t>(std::max(limits.maxPerAddress, 1))) {}
+                static_cast<std::size_t>(std::max(limits.maxPerAddress, 1))) {
+    // Qt stops accepting after a failed accept (no descriptor free, say) for
+    // good; this tries again after a pause.
+    connect(this, &QTcpServer::acceptError, this,
+            [this] { QTimer::singleShot(kAcceptPause, this, [this] { resumeAccepting(); }); });
+  }
 
   int Open() const { return static_cast<int>(places_.Taken()); }
 
@@ -120,6 +125,8 @@ class HttpEndpoint::BoundedServer final : public QTcpServer {
   }
 
  private:
+  static constexpr std::chrono::milliseconds kAcceptPause{100};
+
   static void Drop(QTcpSocket& socket) {
     socket.abort();
     socket.deleteLater();

@@ -10,6 +10,7 @@
 
 #include <QHostAddress>
 #include <QList>
+#include <QSocketNotifier>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -61,23 +62,40 @@ class QtListener final : public Listener {
   // "cannot listen on ADDR:PORT: reason" for each address passed over.
   const QStringList& Skipped() const { return skipped_; }
   // Listening, and accepting: false while accepting fails.
-  bool Listening() const { return !servers_.empty() && !backoff_.Failing(); }
+  bool Listening() const { return !sockets_.empty() && !backoff_.Failing(); }
 
  private:
+  // A listening socket taken over from the QTcpServer that opened it.
+  struct ListeningSocket {
+    ListeningSocket() = default;
+    ListeningSocket(const ListeningSocket&) = delete;
+    ListeningSocket& operator=(const ListeningSocket&) = delete;
+    ~ListeningSocket();
+
+    int fd = -1;
+    QHostAddress address;
+    quint16 port = 0;
+    // One socket on every interface taking IPv4 clients as well as IPv6.
+    bool bothFamilies = false;
+    // Watches for connections waiting; the parent of each accepted socket
+    // until it is taken.
+    std::unique_ptr<QSocketNotifier> watcher;
+  };
+
   // Listens on every address with `port`; false when port 0 gave a port the
   // first address had free but a later one had not, to be tried again.
   bool ListenOn(quint16 port);
-  void AcceptPending(QTcpServer& server);
-  // Qt has stopped watching `server` after a failed accept.
-  void AcceptFailed(QTcpServer& server);
+  void AcceptPending(ListeningSocket& listening);
+  // Accepting failed with `error`: stops watching for a while.
+  void AcceptFailed(ListeningSocket& listening, int error);
   // After a pause: watches again; whether descriptors are to be had.
   bool RetryAccepting();
   // Accepts and closes what waits on `server`, with the spare descriptor
   // given up for it; how many.
-  unsigned CloseWaiting(QTcpServer& server);
+  unsigned CloseWaiting(ListeningSocket& listening);
 
   QList<QHostAddress> addresses_;
-  std::vector<std::unique_ptr<QTcpServer>> servers_;
+  std::vector<std::unique_ptr<ListeningSocket>> sockets_;
   QStringList skipped_;
   quint16 port_ = 0;
   RequestHandler onRequest_;
@@ -86,8 +104,8 @@ class QtListener final : public Listener {
   // Owned by the server that accepted it until taken.
   QTcpSocket* pending_ = nullptr;
   int spare_ = -1;
-  // The latest failure was one of memory, not of descriptors.
-  bool memoryShort_ = false;
+  // The latest failure was for want of descriptors, not of memory.
+  bool outOfDescriptors_ = false;
   QtClock clock_;
   AcceptBackoff backoff_;
 };
