@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -372,7 +373,10 @@ TEST_F(PlatformDoorsTest, TouchingALargeDataFolderDoesNotStallThePlayers) {
   fs::create_directories(characters);
   fs::create_directories(*root / "items");
   const Bytes character = CharacterFile(kCaster);
-  for (int i = 0; i < 20000; ++i) {
+  // QUORVANE_DOORS_FILES measures with another count (docs/reliability.md).
+  const char* const asked = std::getenv("QUORVANE_DOORS_FILES");
+  const int files = asked != nullptr ? std::atoi(asked) : 20000;
+  for (int i = 0; i < files; ++i) {
     std::ofstream(characters / ("Filler" + std::to_string(i)), std::ios::binary)
         .write(reinterpret_cast<const char*>(character.data()),
                static_cast<std::streamsize>(character.size()));
@@ -394,12 +398,14 @@ TEST_F(PlatformDoorsTest, TouchingALargeDataFolderDoesNotStallThePlayers) {
     }
   });
   ASSERT_TRUE(slowest.has_value());
+  RecordProperty("slowest_ping_ms", static_cast<int>(slowest->count()));
+  std::cout << files << " files: slowest ping " << slowest->count() << " ms\n";
   EXPECT_LT(*slowest, 100ms);
   // A login meanwhile is served the file as it stands.
   auto second = std::make_unique<SyncClient>("127.0.0.1", server_->port(), 9, 5s, kPlayer);
   ASSERT_TRUE(second->Handshake());
   ::utimensat(AT_FDCWD, characters.c_str(), nullptr, 0);
-  second->Send(opcode::kLogin, NameBlock("filler19999"));
+  second->Send(opcode::kLogin, NameBlock("filler0"));
   EXPECT_TRUE(Pinged(*second));
 }
 

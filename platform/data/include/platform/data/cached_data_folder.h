@@ -81,6 +81,9 @@ class CachedDataFolder final : public DataFolder {
     bool listed = false;
     DataFileIndex index;
     Entries entries;
+    // The copy this one replaces, freed on the worker.
+    DataFileIndex retiredIndex;
+    Entries retiredEntries;
   };
   struct Folder {
     DataKind kind = DataKind::kCharacter;
