@@ -79,6 +79,12 @@ class HttpEndpoint::BoundedServer final : public QTcpServer {
             [this] { QTimer::singleShot(kAcceptPause, this, [this] { resumeAccepting(); }); });
   }
 
+  // The connections go first: their guards give their places back to
+  // places_, which goes with this.
+  ~BoundedServer() override {
+    qDeleteAll(findChildren<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly));
+  }
+
   int Open() const { return static_cast<int>(places_.Taken()); }
 
  protected:
