@@ -209,6 +209,7 @@ ServerProcess::ServerProcess(const std::string& program, const Settings& setting
         }
         options.arguments.insert(options.arguments.end(), settings.extraArguments.begin(),
                                  settings.extraArguments.end());
+        options.environment = settings.environment;
         return options;
       }()) {
   const std::optional<std::string> line =

@@ -89,6 +89,8 @@ class ServerProcess {
     std::vector<std::string> extraArguments;
     // False opens the window, on the display the environment names.
     bool headless = true;
+    // Set (or, with no value, removed) in the server's environment.
+    std::map<std::string, std::optional<std::string>> environment = {};
   };
 
   ServerProcess(const std::string& program, const Settings& settings);

@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "platform/data/cached_data_folder.h"
 #include "platform/data/direct_data_folder.h"
@@ -68,6 +70,11 @@ std::unique_ptr<quorvane::DataFolder> Open(bool cached, const fs::path& root) {
   if (!cached) return std::make_unique<quorvane::DirectDataFolder>(root);
   auto cache = quorvane::CachedDataFolder::Create(root);
   if (!cache) throw std::runtime_error("no inotify here");
+  // Timed once its copy is in: until then lookups read the files.
+  while (cache->Rebuilding()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    cache->Refresh();
+  }
   return cache;
 }
 

@@ -26,6 +26,7 @@
 #include "platform/options/server_options.h"
 #include "platform/output/log_file.h"
 #include "platform/output/non_blocking_output.h"
+#include "platform/output/qt_messages.h"
 #include "platform/output/stderr_report.h"
 #include "platform/output/stdout_log_box.h"
 #include "platform/server/cipher_library.h"
@@ -127,10 +128,14 @@ quorvane::ActionResult Reload(const QStringList& arguments, quorvane::Server& se
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  quorvane::InstallQtMessageHandler();
   quorvane::ProcessSignals::Block();
   // A log reader that goes away (a closed pipe on standard output) must not
   // end the server: the write fails and the server goes on.
   std::signal(SIGPIPE, SIG_IGN);
+  // A log file at the file size limit fails its writes with EFBIG, which are
+  // reported, instead of ending the process.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
@@ -243,7 +248,12 @@ int main(int argc, char* argv[]) {
   std::unique_ptr<quorvane::HttpEndpoint> http;
   if (options.http) {
     http = std::make_unique<quorvane::HttpEndpoint>(quorvane::HttpEndpoint::Sources{
-        [&server] { return server.Snapshot(); }, [&server] { return server.Serving(); }});
+        [&server] { return server.Snapshot(); }, [&server] { return server.Serving(); },
+        [] {
+          return quorvane::OutputDrops{quorvane::StandardOutput().Dropped(),
+                                       quorvane::StandardError().Dropped(),
+                                       quorvane::LogFileDroppedLines()};
+        }});
     try {
       http->Listen(options.http->address, options.http->port);
     } catch (const std::runtime_error& error) {

@@ -1,7 +1,9 @@
 #include "platform/data/cached_data_folder.h"
 
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -25,6 +27,8 @@ constexpr std::uint32_t kRootMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_M
 constexpr std::uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                       IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF |
                                       IN_MOVE_SELF | IN_ONLYDIR;
+
+constexpr int kWorkerNice = 10;
 
 std::size_t IndexOf(DataKind kind) {
   return kind == DataKind::kCharacter ? 0 : 1;
@@ -55,17 +59,22 @@ bool ChangesGoUnseen(const std::filesystem::path& folder) {
 
 }  // namespace
 
-std::unique_ptr<CachedDataFolder> CachedDataFolder::Create(const std::filesystem::path& root) {
+std::unique_ptr<CachedDataFolder> CachedDataFolder::Create(const std::filesystem::path& root,
+                                                           Runner runner) {
   const int inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (inotify < 0) return nullptr;
-  std::unique_ptr<CachedDataFolder> folder(new CachedDataFolder(root, inotify));
+  std::unique_ptr<CachedDataFolder> folder(new CachedDataFolder(root, inotify, std::move(runner)));
   folder->Refresh();
   if (folder->rootWatch_ < 0) return nullptr;
   return folder;
 }
 
-CachedDataFolder::CachedDataFolder(std::filesystem::path root, int inotify)
-    : root_(std::move(root)), inotify_(inotify), direct_(root_) {
+CachedDataFolder::CachedDataFolder(std::filesystem::path root, int inotify, Runner runner)
+    : root_(std::move(root)),
+      inotify_(inotify),
+      direct_(root_),
+      runner_(std::move(runner)),
+      doneEvent_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   for (const DataKind kind : kDataKinds) {
     Folder& folder = folders_[IndexOf(kind)];
     folder.kind = kind;
@@ -76,19 +85,41 @@ CachedDataFolder::CachedDataFolder(std::filesystem::path root, int inotify)
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
       RunGuarded("reading the data folder's changes", [this] { Refresh(); });
     });
+    if (doneEvent_ >= 0) {
+      doneNotifier_ = std::make_unique<QSocketNotifier>(doneEvent_, QSocketNotifier::Read);
+      QObject::connect(doneNotifier_.get(), &QSocketNotifier::activated, doneNotifier_.get(),
+                       [this] {
+                         std::uint64_t count = 0;
+                         [[maybe_unused]] const auto got = ::read(doneEvent_, &count, sizeof count);
+                         RunGuarded("taking in the data folder's new copy", [this] { Refresh(); });
+                       });
+    }
   }
 }
 
 CachedDataFolder::~CachedDataFolder() {
+  for (Folder& folder : folders_) {
+    if (folder.build) folder.build->cancelled = true;
+  }
+  for (auto& worker : workers_) worker.second.join();
+  doneNotifier_.reset();
   notifier_.reset();
+  if (doneEvent_ >= 0) ::close(doneEvent_);
   ::close(inotify_);
+}
+
+bool CachedDataFolder::Rebuilding() const {
+  for (const Folder& folder : folders_) {
+    if (folder.build) return true;
+  }
+  return false;
 }
 
 std::optional<ByteView> CachedDataFolder::Read(DataKind kind, std::string_view name,
                                                const Diagnostics& diagnostics) {
   Refresh();
   Folder& folder = folders_[IndexOf(kind)];
-  if (folder.watch < 0) return direct_.Read(kind, name, diagnostics);
+  if (folder.watch < 0 || folder.build) return direct_.Read(kind, name, diagnostics);
   const auto key = DataFileKey(name);
   if (!key) return std::nullopt;
   const auto found = folder.index.Find(*key);
@@ -116,7 +147,7 @@ std::optional<ByteView> CachedDataFolder::Read(DataKind kind, std::string_view n
 std::optional<std::string> CachedDataFolder::Find(DataKind kind, std::string_view name) {
   Refresh();
   Folder& folder = folders_[IndexOf(kind)];
-  if (folder.watch < 0) return direct_.Find(kind, name);
+  if (folder.watch < 0 || folder.build) return direct_.Find(kind, name);
   const auto key = DataFileKey(name);
   if (!key) return std::nullopt;
   const auto found = folder.index.Find(*key);
@@ -135,10 +166,10 @@ void CachedDataFolder::Refresh() {
     for (Folder& folder : folders_) folder.stale = true;
   }
   for (Folder& folder : folders_) {
-    if (folder.stale) {
-      Rebuild(folder);
-      continue;
-    }
+    if (folder.build && folder.build->done) Adopt(folder);
+    if (folder.stale) StartBuild(folder);
+    // While a build is under way, its changes wait for it.
+    if (folder.build) continue;
     for (const std::string& name : folder.changed) RefreshEntry(folder, name);
     folder.changed.clear();
   }
@@ -175,47 +206,95 @@ void CachedDataFolder::TakeEvents() {
   }
 }
 
-void CachedDataFolder::Rebuild(Folder& folder) {
+void CachedDataFolder::StartBuild(Folder& folder) {
   folder.stale = false;
+  // A build under way lists the folder as it was: its result is let go.
+  if (folder.build) folder.build->cancelled = true;
+  folder.build.reset();
   if (folder.watch >= 0) ::inotify_rm_watch(inotify_, folder.watch);
   folder.watch = -1;
-  folder.index.Clear();
-  folder.entries.clear();
+  // The old copy goes on the worker, not here: freeing 100,000 entries takes
+  // a while too.
+  auto build = std::make_shared<Build>();
+  build->retiredIndex = std::exchange(folder.index, {});
+  build->retiredEntries = std::exchange(folder.entries, {});
   folder.changed.clear();
   if (rootWatch_ < 0) return;
-  // Watched before it is listed: a change while it is listed is not missed.
+  // Watched before it is listed: a change while it is listed is not missed,
+  // but kept in `changed` for when the build is done.
   folder.watch = ::inotify_add_watch(inotify_, folder.path.c_str(), kFolderMask);
   if (folder.watch < 0) return;
-  const bool listed = !ChangesGoUnseen(folder.path) &&
-                      ForEachDataFileName(folder.path, [&](const std::string& name) {
-                        RefreshEntry(folder, name);
-                      });
-  if (!listed) {
-    ::inotify_rm_watch(inotify_, folder.watch);
-    folder.watch = -1;
+  build->root = root_;
+  build->path = folder.path;
+  build->kind = folder.kind;
+  folder.build = build;
+  auto job = [build, doneEvent = doneEvent_] {
+    RunBuild(*build);
+    build->done = true;
+    const std::uint64_t one = 1;
+    if (doneEvent >= 0) [[maybe_unused]]
+      const auto put = ::write(doneEvent, &one, sizeof one);
+  };
+  if (runner_) {
+    runner_(std::move(job));
+    return;
   }
+  // Workers that are done are joined here (at once), the rest at the end.
+  std::erase_if(workers_, [](auto& worker) {
+    if (!worker.first->done) return false;
+    worker.second.join();
+    return true;
+  });
+  workers_.emplace_back(build, std::thread(std::move(job)));
 }
 
-void CachedDataFolder::RefreshEntry(Folder& folder, const std::string& name) {
-  if (name.empty() || name.front() == '.') return;
+void CachedDataFolder::Adopt(Folder& folder) {
+  const std::shared_ptr<Build> build = std::move(folder.build);
+  if (!build->listed) {
+    ::inotify_rm_watch(inotify_, folder.watch);
+    folder.watch = -1;
+    folder.changed.clear();
+    return;
+  }
+  folder.index = std::move(build->index);
+  folder.entries = std::move(build->entries);
+}
+
+void CachedDataFolder::RunBuild(Build& build) {
+  // The event thread comes first on a busy machine.
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWorkerNice);
+  build.retiredIndex.Clear();
+  build.retiredEntries.clear();
+  build.listed =
+      !ChangesGoUnseen(build.path) && ForEachDataFileName(build.path, [&](const std::string& name) {
+        if (build.cancelled) return;
+        if (name.empty() || name.front() == '.') return;
+        if (std::optional<Entry> entry = LoadEntry(build.root, build.path, build.kind, name)) {
+          build.entries.insert_or_assign(name, std::move(*entry));
+          build.index.Add(name);
+        }
+      });
+}
+
+std::optional<CachedDataFolder::Entry> CachedDataFolder::LoadEntry(
+    const std::filesystem::path& root, const std::filesystem::path& folder, DataKind kind,
+    const std::string& name) {
   struct stat status {};
-  const std::filesystem::path path = folder.path / name;
+  const std::filesystem::path path = folder / name;
   if (::fstatat(AT_FDCWD, path.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
       !(S_ISREG(status.st_mode) || S_ISLNK(status.st_mode))) {
-    Forget(folder, name);
-    return;
+    return std::nullopt;
   }
   Entry entry;
   if (S_ISLNK(status.st_mode)) {
     entry.state = Entry::State::kReadEachTime;
   } else {
     const DataFileRead read =
-        ReadDataFileEntry(root_, folder.path, name, DataFileReadLimit(folder.kind), entry.bytes);
+        ReadDataFileEntry(root, folder, name, DataFileReadLimit(kind), entry.bytes);
     switch (read.outcome) {
       case DataFileRead::Outcome::kNone:
         // Replaced since the fstatat; its own notification follows.
-        Forget(folder, name);
-        return;
+        return std::nullopt;
       case DataFileRead::Outcome::kFailed:
         entry.state = Entry::State::kFailed;
         entry.reason = read.reason;
@@ -226,7 +305,17 @@ void CachedDataFolder::RefreshEntry(Folder& folder, const std::string& name) {
     }
   }
   if (entry.state != Entry::State::kCached) entry.bytes = {};
-  folder.entries.insert_or_assign(name, std::move(entry));
+  return entry;
+}
+
+void CachedDataFolder::RefreshEntry(Folder& folder, const std::string& name) {
+  if (name.empty() || name.front() == '.') return;
+  std::optional<Entry> entry = LoadEntry(root_, folder.path, folder.kind, name);
+  if (!entry) {
+    Forget(folder, name);
+    return;
+  }
+  folder.entries.insert_or_assign(name, std::move(*entry));
   folder.index.Add(name);
 }
 

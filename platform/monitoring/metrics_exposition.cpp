@@ -80,7 +80,8 @@ void ByOpcode(Exposition& out, PacketDirection direction, const TrafficCounters:
 
 }  // namespace
 
-std::string MetricsText(const ServerSnapshot& snapshot, const BuildInfo& build) {
+std::string MetricsText(const ServerSnapshot& snapshot, const BuildInfo& build,
+                        const OutputDrops& drops) {
   const StatusCounters& counters = snapshot.counters;
   const TrafficCounters& traffic = snapshot.traffic;
   constexpr auto kIn = PacketDirection::kClientToServer;
@@ -155,6 +156,13 @@ std::string MetricsText(const ServerSnapshot& snapshot, const BuildInfo& build) 
   out.Family("quorvane_session_handshake_sent_bytes_total", "counter",
              "Bytes of the server's handshake replies.");
   out.Sample({}, traffic.handshakeSent.bytes);
+
+  out.Family("quorvane_output_dropped_lines_total", "counter",
+             "Lines of the server's output lost, by stream: not read in time, or not written "
+             "for a failure.");
+  out.Sample({{"stream", "stdout"}}, drops.standardOutput);
+  out.Sample({{"stream", "stderr"}}, drops.standardError);
+  out.Sample({{"stream", "log_file"}}, drops.logFile);
 
   return out.Take();
 }

@@ -1,13 +1,20 @@
 #include "platform/net/qt_listener.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cstring>
 
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "platform/loop/guarded.h"
+#include "platform/output/stderr_report.h"
 #include "socket_options.h"
 
 namespace quorvane {
@@ -19,6 +26,10 @@ QString FormatEndpoint(const QHostAddress& address, quint16 port) {
 }
 
 namespace {
+
+// Connections taken per readiness event at most, so that a storm of them
+// leaves room for the other events.
+constexpr int kAcceptsPerEvent = 16;
 
 // Port 0 on several addresses: the port the first one got may be taken on
 // another, and a new one is tried this many times.
@@ -46,9 +57,40 @@ bool AddressMissing(QAbstractSocket::SocketError error) {
          error == QAbstractSocket::UnsupportedSocketOperationError;
 }
 
+// Waiting connections closed with the spare descriptor per failure at most.
+constexpr unsigned kMostClosedUnserved = 64;
+
+int OpenSpare() {
+  return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+std::string Describe(int error) {
+  const std::string reason = std::strerror(error);
+  switch (error) {
+    case EMFILE:
+      return reason + " (EMFILE)";
+    case ENFILE:
+      return reason + " (ENFILE)";
+    case ENOBUFS:
+      return reason + " (ENOBUFS)";
+    case ENOMEM:
+      return reason + " (ENOMEM)";
+    default:
+      return reason;
+  }
+}
+
 }  // namespace
 
-QtListener::QtListener(QList<QHostAddress> addresses) : addresses_(std::move(addresses)) {}
+QtListener::QtListener(QList<QHostAddress> addresses)
+    : addresses_(std::move(addresses)),
+      spare_(OpenSpare()),
+      backoff_(clock_, ReportOnStderr, [this] { return RetryAccepting(); }) {}
+
+QtListener::~QtListener() {
+  sockets_.clear();
+  if (spare_ >= 0) ::close(spare_);
+}
 
 void QtListener::SetAddresses(QList<QHostAddress> addresses) {
   addresses_ = std::move(addresses);
@@ -69,31 +111,53 @@ void QtListener::Listen() {
                                std::to_string(attempt) + " tries");
     }
   }
-  if (servers_.empty()) throw std::runtime_error(skipped_.join("; ").toStdString());
+  if (sockets_.empty()) throw std::runtime_error(skipped_.join("; ").toStdString());
+}
+
+QtListener::ListeningSocket::~ListeningSocket() {
+  watcher.reset();
+  if (fd >= 0) ::close(fd);
 }
 
 bool QtListener::ListenOn(quint16 port) {
-  servers_.clear();
+  sockets_.clear();
   skipped_.clear();
   for (const QHostAddress& address : addresses_) {
-    auto server = std::make_unique<QTcpServer>();
-    if (server->listen(address, port)) {
-      port = server->serverPort();
-      QTcpServer& accepting = *server;
-      QObject::connect(&accepting, &QTcpServer::newConnection, &accepting,
+    QTcpServer server;
+    if (server.listen(address, port)) {
+      port = server.serverPort();
+      // Accepted here rather than by Qt, which keeps the first error of a
+      // socket for good and then takes every later one for it: after one
+      // "nothing waiting" it never sees EMFILE (and spins), after one EMFILE
+      // it stops accepting. The listening socket is taken over from Qt.
+      auto socket = std::make_unique<ListeningSocket>();
+      socket->address = server.serverAddress();
+      socket->port = server.serverPort();
+      socket->bothFamilies =
+          socket->address == QHostAddress(QHostAddress::Any) && TakesIpv4AndIpv6(server);
+      socket->fd = ::fcntl(static_cast<int>(server.socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+      server.close();
+      if (socket->fd < 0) {
+        sockets_.clear();
+        throw std::runtime_error("cannot listen on " + FormatEndpoint(address, port).toStdString() +
+                                 ": " + std::strerror(errno));
+      }
+      ListeningSocket& accepting = *socket;
+      socket->watcher = std::make_unique<QSocketNotifier>(socket->fd, QSocketNotifier::Read);
+      QObject::connect(socket->watcher.get(), &QSocketNotifier::activated, socket->watcher.get(),
                        [this, &accepting] { AcceptPending(accepting); });
-      servers_.push_back(std::move(server));
+      sockets_.push_back(std::move(socket));
       continue;
     }
     const QString failure =
-        "cannot listen on " + FormatEndpoint(address, port) + ": " + server->errorString();
-    if (AddressMissing(server->serverError())) {
+        "cannot listen on " + FormatEndpoint(address, port) + ": " + server.errorString();
+    if (AddressMissing(server.serverError())) {
       skipped_ << failure;
       continue;
     }
-    const bool freePortTakenElsewhere = port_ == 0 && !servers_.empty() &&
-                                        server->serverError() == QAbstractSocket::AddressInUseError;
-    servers_.clear();
+    const bool freePortTakenElsewhere = port_ == 0 && !sockets_.empty() &&
+                                        server.serverError() == QAbstractSocket::AddressInUseError;
+    sockets_.clear();
     if (freePortTakenElsewhere) return false;
     throw std::runtime_error(failure.toStdString());
   }
@@ -102,12 +166,12 @@ bool QtListener::ListenOn(quint16 port) {
 
 QStringList QtListener::Endpoints() const {
   QStringList endpoints;
-  for (const auto& server : servers_) {
-    if (server->serverAddress() == QHostAddress(QHostAddress::Any) && TakesIpv4AndIpv6(*server)) {
-      endpoints << FormatEndpoint(QHostAddress(QHostAddress::AnyIPv4), server->serverPort())
-                << FormatEndpoint(QHostAddress(QHostAddress::AnyIPv6), server->serverPort());
+  for (const auto& socket : sockets_) {
+    if (socket->bothFamilies) {
+      endpoints << FormatEndpoint(QHostAddress(QHostAddress::AnyIPv4), socket->port)
+                << FormatEndpoint(QHostAddress(QHostAddress::AnyIPv6), socket->port);
     } else {
-      endpoints << FormatEndpoint(server->serverAddress(), server->serverPort());
+      endpoints << FormatEndpoint(socket->address, socket->port);
     }
   }
   return endpoints;
@@ -132,8 +196,22 @@ QTcpSocket* QtListener::Take(std::int32_t requestID, QObject& owner) {
   return std::exchange(pending_, nullptr);
 }
 
-void QtListener::AcceptPending(QTcpServer& server) {
-  while (QTcpSocket* socket = server.nextPendingConnection()) {
+void QtListener::AcceptPending(ListeningSocket& listening) {
+  for (int taken = 0; taken < kAcceptsPerEvent;) {
+    const int fd = ::accept4(listening.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) AcceptFailed(listening, errno);
+      return;
+    }
+    ++taken;
+    auto* socket = new QTcpSocket(listening.watcher.get());
+    if (!socket->setSocketDescriptor(fd)) {
+      ::close(fd);
+      delete socket;
+      continue;
+    }
+    backoff_.Accepted();
     pending_ = socket;
     // Ids stay positive; after 2^31 requests they start again at 1.
     lastRequestID_ = lastRequestID_ == INT32_MAX ? 1 : lastRequestID_ + 1;
@@ -145,6 +223,39 @@ void QtListener::AcceptPending(QTcpServer& server) {
       refused->deleteLater();
     }
   }
+}
+
+void QtListener::AcceptFailed(ListeningSocket& listening, int error) {
+  for (const auto& socket : sockets_) socket->watcher->setEnabled(false);
+  outOfDescriptors_ = error == EMFILE || error == ENFILE;
+  const unsigned closed = CloseWaiting(listening);
+  backoff_.Failed(FormatEndpoint(listening.address, listening.port).toStdString(), Describe(error),
+                  closed);
+}
+
+unsigned QtListener::CloseWaiting(ListeningSocket& listening) {
+  if (spare_ >= 0) ::close(std::exchange(spare_, -1));
+  unsigned closed = 0;
+  while (closed < kMostClosedUnserved) {
+    const int waiting = ::accept4(listening.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (waiting < 0) break;
+    ResetOnClose(waiting);
+    ::close(waiting);
+    ++closed;
+  }
+  spare_ = OpenSpare();
+  return closed;
+}
+
+bool QtListener::RetryAccepting() {
+  if (spare_ < 0) spare_ = OpenSpare();
+  for (const auto& socket : sockets_) socket->watcher->setEnabled(true);
+  // Short of memory, only an accepted connection tells that it is over.
+  if (!outOfDescriptors_) return false;
+  const int probe = OpenSpare();
+  if (probe < 0) return false;
+  ::close(probe);
+  return true;
 }
 
 }  // namespace quorvane

@@ -160,7 +160,9 @@ const std::vector<Option>& OptionTable() {
                    "with the time and level; SIGHUP reopens it, for log rotation.",
            .details = "The file is created with mode 0640. Exit status 1 when it cannot be opened "
                       "at start-up; on SIGHUP the old file stays in use. The service may write "
-                      "under `/var/log/quorvane`.",
+                      "under `/var/log/quorvane`. A write that fails (ENOSPC, EIO, EFBIG) is told "
+                      "once on standard error with its reason, and how many lines were lost once "
+                      "writing works again.",
            .defaultMeaning = "none",
            .reloadable = true}),
       Row<&O::agones>(

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/output/non_blocking_output.h"
 
@@ -19,13 +20,21 @@ namespace quorvane {
 class LogFile::Descriptor {
  public:
   Descriptor(int fd, const QString& path)
-      : fd_(fd), output_(fd, "the log file " + path.toStdString()) {}
+      : fd_(fd), name_("the log file " + path.toStdString()), output_(fd, name_) {
+    output_.SetFailureReport({
+        .failed = [this](int error) { TellFailure(error); },
+        .recovered = [this](std::uint64_t lost) { TellRecovery(lost); },
+    });
+  }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   ~Descriptor() {
     output_.Flush(kCloseFlushTime);
     ::close(fd_);
+    RetiredDrops() += output_.Dropped();
   }
+
+  std::uint64_t Dropped() const { return output_.Dropped(); }
 
   void Append(std::string_view line) {
     std::string text(line);
@@ -36,9 +45,53 @@ class LogFile::Descriptor {
  private:
   static constexpr std::chrono::milliseconds kCloseFlushTime{500};
 
+  // On standard error alone: the log file is the stream that failed.
+  void Tell(Severity severity, const std::string& message) {
+    StandardError().Write(
+        FormatDiagnostic(std::chrono::system_clock::now(), {severity, name_, message}) + "\n");
+  }
+  void TellFailure(int error) {
+    Tell(Severity::kError, std::string("cannot write: ") + std::strerror(error) + NameOf(error) +
+                               "; its lines are lost until writing works again");
+  }
+  void TellRecovery(std::uint64_t lost) {
+    Tell(Severity::kInfo, "writing again; " + std::to_string(lost) + " lines lost");
+  }
+  static std::string NameOf(int error) {
+    switch (error) {
+      case ENOSPC:
+        return " (ENOSPC)";
+      case EIO:
+        return " (EIO)";
+      case EFBIG:
+        return " (EFBIG)";
+      case EDQUOT:
+        return " (EDQUOT)";
+      default:
+        return "";
+    }
+  }
+
   int fd_;
+  std::string name_;
   NonBlockingOutput output_;
 };
+
+std::uint64_t& LogFile::RetiredDrops() {
+  static std::uint64_t dropped = 0;
+  return dropped;
+}
+
+std::vector<const LogFile*>& LogFile::Open() {
+  static std::vector<const LogFile*> open;
+  return open;
+}
+
+std::uint64_t LogFileDroppedLines() {
+  std::uint64_t dropped = LogFile::RetiredDrops();
+  for (const LogFile* file : LogFile::Open()) dropped += file->file_->Dropped();
+  return dropped;
+}
 
 namespace {
 
@@ -58,9 +111,13 @@ int OpenForAppending(const QString& path) {
 LogFile::LogFile(const QString& path)
     : path_(path),
       file_(std::make_unique<Descriptor>(OpenForAppending(path), path)),
-      tap_([this](std::string_view line) { file_->Append(line); }) {}
+      tap_([this](std::string_view line) { file_->Append(line); }) {
+  Open().push_back(this);
+}
 
-LogFile::~LogFile() = default;
+LogFile::~LogFile() {
+  std::erase(Open(), this);
+}
 
 void ReopenLogFile(std::unique_ptr<LogFile>& current, const QString& path) {
   if (path.isEmpty()) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -40,6 +41,11 @@ NonBlockingOutput::~NonBlockingOutput() {
 }
 
 void NonBlockingOutput::Write(std::string_view line) {
+  if (failing_ && midLine_ && Queued() == 0) {
+    // The line a failure cut short is ended before the next one.
+    queue_ = "\n";
+    head_ = 0;
+  }
   if (Queued() + line.size() > capacity_) {
     WriteOut();
     if (Queued() + line.size() > capacity_) {
@@ -90,6 +96,11 @@ void NonBlockingOutput::WriteOut() {
                                 : ::write(fd_, start, chunk);
     if (written > 0) {
       head_ += static_cast<std::size_t>(written);
+      midLine_ = false;
+      if (failing_) {
+        failing_ = false;
+        if (failures_.recovered) failures_.recovered(std::exchange(lostWhileFailing_, 0));
+      }
       continue;
     }
     if (written < 0 && errno == EINTR) continue;
@@ -97,14 +108,39 @@ void NonBlockingOutput::WriteOut() {
       WaitForWritable(true);
       return;
     }
-    // The reader is gone for good, or the descriptor failed: nobody is left
-    // to read what is queued, nor a note about it.
-    queue_.clear();
-    head_ = 0;
+    if (written < 0 && errno != EPIPE && errno != ECONNRESET) {
+      // A full disk, an I/O error, a file at its size limit: what is queued
+      // is lost, and each line tries again.
+      const int error = errno;
+      if (head_ > 0) midLine_ = queue_[head_ - 1] != '\n';
+      DropQueued();
+      if (!failing_) {
+        failing_ = true;
+        if (failures_.failed) failures_.failed(error);
+      }
+      WaitForWritable(false);
+      return;
+    }
+    // The reader is gone for good: nobody is left to read what is queued,
+    // nor a note about it.
+    DropQueued();
     unreported_ = 0;
+    lostWhileFailing_ = 0;
     WaitForWritable(false);
     return;
   }
+}
+
+void NonBlockingOutput::DropQueued() {
+  const std::string_view queued = std::string_view(queue_).substr(head_);
+  auto lines = static_cast<std::uint64_t>(std::count(queued.begin(), queued.end(), '\n')) +
+               (queued.empty() || queued.back() == '\n' ? 0 : 1);
+  // The line break that was to end a line cut short is no line of its own.
+  if (midLine_ && head_ == 0 && queued.starts_with('\n')) --lines;
+  dropped_ += lines;
+  lostWhileFailing_ += lines;
+  queue_.clear();
+  head_ = 0;
 }
 
 std::size_t NonBlockingOutput::NextChunk() const {

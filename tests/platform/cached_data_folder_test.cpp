@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -154,6 +155,49 @@ TEST_F(CachedDataFolderTest, LostNotificationsMeanTheFolderIsReadAgain) {
   EXPECT_EQ(Read(DataKind::kCharacter, "Ann"), Bytes(93, 6));
   EXPECT_EQ(Read(DataKind::kCharacter, "Bob"), std::nullopt);
   EXPECT_EQ(Read(DataKind::kCharacter, "Cid"), Bytes(93, 7));
+}
+
+// A folder listed afresh (at the start, after a touch) is listed on a worker
+// that the test runs by hand: until its copy is taken in, lookups read the
+// files, and an edit made after the listing is not lost when it is.
+TEST(CachedDataFolderRebuildTest, LookupsWhileAFolderIsListedAfreshSeeItAsItStands) {
+  testing::DataFolder disk;
+  disk.WriteCharacter("Ann", Bytes(93, 1));
+  std::vector<std::function<void()>> held;
+  const auto cache = CachedDataFolder::Create(
+      disk.root(), [&](std::function<void()> build) { held.push_back(std::move(build)); });
+  ASSERT_NE(cache, nullptr);
+  auto read = [&](std::string_view name) {
+    return Copy(cache->Read(DataKind::kCharacter, name, {}));
+  };
+  const fs::path characters = disk.root() / "characters";
+
+  EXPECT_TRUE(cache->Rebuilding()) << "the start lists on a worker";
+  ASSERT_EQ(held.size(), 2u);
+  EXPECT_EQ(read("ann"), Bytes(93, 1));
+  for (const auto& build : held) build();
+  held.clear();
+  Overwrite(characters / "Ann", Bytes(93, 2));
+  EXPECT_EQ(read("Ann"), Bytes(93, 2));
+  EXPECT_FALSE(cache->Rebuilding());
+
+  ASSERT_EQ(::utimensat(AT_FDCWD, characters.c_str(), nullptr, 0), 0);
+  disk.WriteCharacter("Bob", Bytes(93, 3));
+  EXPECT_EQ(read("bob"), Bytes(93, 3));
+  EXPECT_TRUE(cache->Rebuilding());
+  ASSERT_EQ(held.size(), 1u);
+  // Touched again before that listing is done: its copy is let go.
+  ASSERT_EQ(::chmod(characters.c_str(), 0750), 0);
+  EXPECT_EQ(read("Ann"), Bytes(93, 2));
+  ASSERT_EQ(held.size(), 2u);
+  held[0]();
+  EXPECT_EQ(read("BOB"), Bytes(93, 3));
+  EXPECT_TRUE(cache->Rebuilding()) << "the later listing is still to come";
+  held[1]();
+  fs::remove(characters / "Ann");
+  EXPECT_EQ(read("BOB"), Bytes(93, 3));
+  EXPECT_EQ(read("Ann"), std::nullopt);
+  EXPECT_FALSE(cache->Rebuilding());
 }
 
 TEST(OpenDataFolderTest, WithoutAFolderToWatchReadsTheFilesStraight) {

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -34,7 +35,8 @@ class HttpEndpointTest : public ::testing::Test {
  protected:
   void Start(HttpEndpoint::Limits limits = {}) {
     endpoint_ = std::make_unique<HttpEndpoint>(
-        HttpEndpoint::Sources{[this] { return snapshot_; }, [this] { return listening_; }}, limits);
+        HttpEndpoint::Sources{[this] { return snapshot_; }, [this] { return listening_; }, {}},
+        limits);
     endpoint_->Listen(QHostAddress::LocalHost, 0);
     port_ = static_cast<quint16>(endpoint_->Endpoint().section(':', -1).toUInt());
   }
@@ -190,25 +192,77 @@ TEST_F(HttpEndpointTest, OneConnectionAsksSeveralTimes) {
   }
 }
 
-TEST_F(HttpEndpointTest, ConnectionsOverTheBoundAreClosedAtOnce) {
+// Every place taken: the newcomer gets in, and the connection idle the
+// longest (not the one that just asked) makes room.
+TEST_F(HttpEndpointTest, NewcomerOverTheBoundClosesTheConnectionIdleTheLongest) {
   HttpEndpoint::Limits limits;
   limits.maxConnections = 3;
+  limits.maxPerAddress = 3;
   Start(limits);
   std::vector<std::unique_ptr<QTcpSocket>> held;
   for (int i = 0; i < 3; ++i) held.push_back(Open());
   ASSERT_TRUE(SpinUntil([&] { return endpoint_->Connections() == 3; }));
+  held[0]->write("GET /health HTTP/1.1\r\nHost: test\r\n\r\n");
+  ASSERT_TRUE(SpinUntil([&] { return held[0]->readAll().contains("ok\n"); }));
 
-  QTcpSocket extra;
-  bool connected = false;
-  QObject::connect(&extra, &QTcpSocket::connected, [&] { connected = true; });
-  extra.connectToHost(QHostAddress::LocalHost, port_);
-  EXPECT_TRUE(SpinUntil([&] { return connected; }));
-  EXPECT_TRUE(Closed(extra));
-  EXPECT_EQ(endpoint_->Connections(), 3);
+  const Reply newcomer = Get("/health");
+  EXPECT_EQ(newcomer.status, 200);
+  EXPECT_TRUE(Closed(*held[1])) << "the idlest";
+  EXPECT_EQ(held[0]->state(), QAbstractSocket::ConnectedState);
+  EXPECT_EQ(held[2]->state(), QAbstractSocket::ConnectedState);
+  EXPECT_LE(endpoint_->Connections(), 3);
+}
 
-  held.pop_back();
-  ASSERT_TRUE(SpinUntil([&] { return endpoint_->Connections() == 2; }));
-  EXPECT_EQ(Get("/health").status, 200);
+// One address holding its share closes its own idlest connection with each
+// new one; another address's connections are left alone.
+TEST_F(HttpEndpointTest, OneAddressHoldsAtMostItsShare) {
+  HttpEndpoint::Limits limits;
+  limits.maxPerAddress = 2;
+  Start(limits);
+  const auto player = Open();
+  std::vector<std::unique_ptr<QTcpSocket>> stranger;
+  for (int i = 0; i < 4; ++i) {
+    auto socket = std::make_unique<QTcpSocket>();
+    ASSERT_TRUE(socket->bind(QHostAddress("127.0.0.2"), 0));
+    socket->connectToHost(QHostAddress::LocalHost, port_);
+    ASSERT_TRUE(SpinUntil([&] { return socket->state() == QAbstractSocket::ConnectedState; }));
+    stranger.push_back(std::move(socket));
+    ASSERT_TRUE(SpinUntil([&] { return endpoint_->Connections() == std::min(i + 2, 3); })) << i;
+  }
+  EXPECT_TRUE(Closed(*stranger[0]));
+  EXPECT_TRUE(Closed(*stranger[1]));
+  EXPECT_EQ(stranger[3]->state(), QAbstractSocket::ConnectedState);
+  EXPECT_EQ(player->state(), QAbstractSocket::ConnectedState);
+}
+
+// A request to switch to WebSocket is answered as the GET it also is, and
+// its connection closed.
+TEST_F(HttpEndpointTest, UpgradeRequestIsAnsweredLikeAnyGet) {
+  Start();
+  const QByteArray upgrade =
+      "Host: test\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+      "Sec-WebSocket-Version: 13\r\n\r\n";
+  struct Case {
+    QByteArray requestLine;
+    int status;
+    QByteArray body;
+  };
+  const Case cases[] = {
+      {"GET /health HTTP/1.1", 200, "ok\n"},
+      {"GET /health?probe=1 HTTP/1.1", 200, "ok\n"},
+      {"GET /elsewhere HTTP/1.1", 404, ""},
+      {"POST /health HTTP/1.1", 405, ""},
+  };
+  for (const Case& c : cases) {
+    const Reply reply = Exchange(c.requestLine + "\r\n" + upgrade);
+    EXPECT_EQ(reply.status, c.status) << c.requestLine.toStdString();
+    EXPECT_EQ(reply.body, c.body) << c.requestLine.toStdString();
+    EXPECT_TRUE(reply.head.contains("Connection: close"));
+  }
+  const Reply metrics = Exchange("GET /metrics HTTP/1.1\r\n" + upgrade);
+  EXPECT_TRUE(metrics.head.contains("Content-Type: text/plain; version=0.0.4; charset=utf-8"));
+  EXPECT_TRUE(metrics.body.contains("quorvane_build_info"));
 }
 
 TEST_F(HttpEndpointTest, RequestLongerThanTheBoundClosesItsConnectionUnanswered) {
@@ -279,7 +333,7 @@ TEST_F(HttpEndpointTest, ClientThatLetsAnswersPileUpIsDropped) {
 TEST_F(HttpEndpointTest, PortInUseIsNamedInTheError) {
   QTcpServer taken;
   ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
-  HttpEndpoint endpoint({[] { return ServerSnapshot{}; }, [] { return true; }});
+  HttpEndpoint endpoint({[] { return ServerSnapshot{}; }, [] { return true; }, {}});
   try {
     endpoint.Listen(QHostAddress::LocalHost, taken.serverPort());
     FAIL() << "listened on a port in use";

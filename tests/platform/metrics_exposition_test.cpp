@@ -59,7 +59,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class MetricsExpositionTest : public ::testing::Test {
  protected:
-  std::string text_ = MetricsText(Scripted(), {"1.2.3", "6.4.2"});
+  std::string text_ = MetricsText(Scripted(), {"1.2.3", "6.4.2"}, {3, 0, 17});
   std::vector<std::string> lines_ = Lines(text_);
 
   bool Has(const std::string& line) const {
@@ -71,6 +71,9 @@ TEST_F(MetricsExpositionTest, EveryAreaIsExportedWithItsValues) {
   const std::vector<std::string> expected{
       R"(quorvane_build_info{version="1.2.3",qt_version="6.4.2"} 1)",
       "quorvane_server_uptime_seconds 12.5",
+      R"(quorvane_output_dropped_lines_total{stream="stdout"} 3)",
+      R"(quorvane_output_dropped_lines_total{stream="stderr"} 0)",
+      R"(quorvane_output_dropped_lines_total{stream="log_file"} 17)",
       "quorvane_players_connected 2",
       R"(quorvane_slots_in_state{state="free"} 0)",
       R"(quorvane_slots_in_state{state="awaiting_hello"} 1)",

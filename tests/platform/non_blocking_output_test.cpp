@@ -3,6 +3,7 @@
 #include "platform/output/non_blocking_output.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -185,6 +187,71 @@ TEST(NonBlockingOutputPipeTest, TwoOutputsOnOnePipeNeverSplitALine) {
     if (line.starts_with("quorvane: ")) continue;
     EXPECT_TRUE(line + "\n" == longLine || line + "\n" == otherLine) << line.substr(0, 40);
   }
+}
+
+}  // namespace
+}  // namespace quorvane
+
+namespace quorvane {
+namespace {
+
+// What a failing descriptor told its owner.
+struct FailureLog {
+  std::vector<int> failed;
+  std::vector<std::uint64_t> recovered;
+  NonBlockingOutput::Failures Report() {
+    return {[this](int error) { failed.push_back(error); },
+            [this](std::uint64_t lost) { recovered.push_back(lost); }};
+  }
+};
+
+// A full device fails every write: told once, every line counted lost.
+TEST(NonBlockingOutputFailureTest, AFullDeviceIsToldOnceAndEveryLineCounted) {
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  if (full < 0) GTEST_SKIP() << "no /dev/full";
+  FailureLog log;
+  {
+    NonBlockingOutput output(full, "the test file");
+    output.SetFailureReport(log.Report());
+    for (int i = 0; i < 10; ++i) output.Write("line " + std::to_string(i) + "\n");
+    EXPECT_EQ(output.Dropped(), 10u);
+    EXPECT_EQ(output.Queued(), 0u) << "nothing piles up";
+  }
+  ::close(full);
+  EXPECT_EQ(log.failed, std::vector<int>{ENOSPC});
+  EXPECT_TRUE(log.recovered.empty());
+}
+
+// A file at the size limit fails with EFBIG (not a signal that ends the
+// process); once the limit is raised, writing goes on and the loss is told.
+TEST(NonBlockingOutputFailureTest, AFileAtItsSizeLimitRecoversAndTellsTheLoss) {
+  char path[] = "/tmp/quorvane-fsize-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::unlink(path);
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  FailureLog log;
+  NonBlockingOutput output(fd, "the test file");
+  output.SetFailureReport(log.Report());
+  output.Write("first\n");
+  rlimit limited = before;
+  limited.rlim_cur = 10;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  output.Write("cut short\n");  // 4 bytes fit below the limit
+  output.Write("lost\n");
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
+  std::signal(SIGXFSZ, previous);
+  output.Write("after\n");
+
+  EXPECT_EQ(log.failed, std::vector<int>{EFBIG});
+  EXPECT_EQ(log.recovered, std::vector<std::uint64_t>{2});
+  EXPECT_EQ(output.Dropped(), 2u);
+  char content[64] = {};
+  ASSERT_GT(::pread(fd, content, sizeof content - 1, 0), 0);
+  EXPECT_STREQ(content, "first\ncut \nafter\n") << "the cut line is ended before the next";
+  ::close(fd);
 }
 
 }  // namespace

@@ -11,17 +11,27 @@
 // links. A folder that cannot be watched, or lies on a network file system
 // whose changes elsewhere raise no event here, is read straight from its
 // files.
+//
+// Listing and reading a whole folder (at the start, or after the folder was
+// touched, moved or changes were lost) happens on a worker thread, never on
+// the event thread: until the new copy is swapped in, that folder's lookups
+// read the files directly, so they are served correctly meanwhile.
 #pragma once
 
 #include <QSocketNotifier>
 #include <array>
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "platform/data/direct_data_folder.h"
 #include "session/data_file_names.h"
@@ -31,9 +41,14 @@ namespace quorvane {
 
 class CachedDataFolder final : public DataFolder {
  public:
+  // Runs a folder's build somewhere off the event thread; an empty one runs
+  // each on a thread of its own.
+  using Runner = std::function<void(std::function<void()> build)>;
+
   // Nothing when inotify is not to be had, or the data folder cannot be
   // watched.
-  static std::unique_ptr<CachedDataFolder> Create(const std::filesystem::path& root);
+  static std::unique_ptr<CachedDataFolder> Create(const std::filesystem::path& root,
+                                                  Runner runner = {});
   ~CachedDataFolder() override;
   CachedDataFolder(const CachedDataFolder&) = delete;
   CachedDataFolder& operator=(const CachedDataFolder&) = delete;
@@ -45,6 +60,8 @@ class CachedDataFolder final : public DataFolder {
   // Takes in the pending change notifications. Read does so first by itself;
   // on an event loop, the descriptor's notifier also does as they come.
   void Refresh();
+  // Whether a folder is being listed afresh (and read directly meanwhile).
+  bool Rebuilding() const;
 
  private:
   struct Entry {
@@ -53,22 +70,46 @@ class CachedDataFolder final : public DataFolder {
     Bytes bytes;         // kCached
     std::string reason;  // kFailed
   };
+  using Entries = std::unordered_map<std::string, Entry>;
+  // A folder's new copy, made on a worker; handed back once `done`.
+  struct Build {
+    std::filesystem::path root;
+    std::filesystem::path path;
+    DataKind kind = DataKind::kCharacter;
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> done{false};
+    bool listed = false;
+    DataFileIndex index;
+    Entries entries;
+    // The copy this one replaces, freed on the worker.
+    DataFileIndex retiredIndex;
+    Entries retiredEntries;
+  };
   struct Folder {
     DataKind kind = DataKind::kCharacter;
     std::filesystem::path path;
     int watch = -1;  // none: read straight from the files
     bool stale = true;
     DataFileIndex index;
-    std::unordered_map<std::string, Entry> entries;
-    // Names with notifications since the last refresh.
+    Entries entries;
+    // Names with notifications since the last refresh (or since the build
+    // under way began).
     std::unordered_set<std::string> changed;
+    std::shared_ptr<Build> build;  // under way; lookups go to the files
   };
 
-  CachedDataFolder(std::filesystem::path root, int inotify);
+  CachedDataFolder(std::filesystem::path root, int inotify, Runner runner);
   void TakeEvents();
-  void Rebuild(Folder& folder);
+  void StartBuild(Folder& folder);
+  void Adopt(Folder& folder);
   void RefreshEntry(Folder& folder, const std::string& name);
   void Forget(Folder& folder, const std::string& name);
+  // Lists and reads the folder of `build`; on a worker.
+  static void RunBuild(Build& build);
+  // The entry `name` of `folder` as it stands; nothing when it is none.
+  static std::optional<Entry> LoadEntry(const std::filesystem::path& root,
+                                        const std::filesystem::path& folder, DataKind kind,
+                                        const std::string& name);
 
   std::filesystem::path root_;
   int inotify_;
@@ -78,6 +119,10 @@ class CachedDataFolder final : public DataFolder {
   DirectDataFolder direct_;
   Bytes bytes_;
   std::unique_ptr<QSocketNotifier> notifier_;
+  Runner runner_;
+  int doneEvent_ = -1;  // an eventfd the workers count up when done
+  std::unique_ptr<QSocketNotifier> doneNotifier_;
+  std::vector<std::pair<std::shared_ptr<Build>, std::thread>> workers_;
 };
 
 // The cache when change notifications are to be had, else direct reads.

@@ -4,7 +4,8 @@
 // kilobytes of formatting and never waits. The endpoint bounds what a client
 // can hold: the number of connections, the size of a request, the time a
 // request may take to arrive, and the answers waiting for a client that does
-// not read them.
+// not read them; and it shares its connections fairly among addresses (see
+// ConnectionPlaces).
 #pragma once
 
 #include <QHostAddress>
@@ -14,21 +15,31 @@
 #include <memory>
 
 #include "host/server_status.h"
+#include "platform/monitoring/metrics_exposition.h"
 
 class QHttpServer;
+class QHttpServerResponse;
 
 namespace quorvane {
+
+struct RequestLine;
 
 class HttpEndpoint {
  public:
   struct Sources {
     std::function<ServerSnapshot()> snapshot;
-    // Whether the game's listener is up.
+    // Whether the game's listener is up and accepting.
     std::function<bool()> listening;
+    // The output streams' lost lines; none when not given.
+    std::function<OutputDrops()> outputDrops;
   };
   struct Limits {
-    // Connections over this are closed as soon as they are accepted.
+    // Open connections at most; a newcomer over this closes the one idle
+    // the longest.
     int maxConnections = 16;
+    // Connections from one address (an IPv6 /64) at most; a newcomer over
+    // this closes that address's idlest.
+    int maxPerAddress = 4;
     // A request (head and body) longer than this closes its connection.
     qint64 maxRequestBytes = 8 * 1024;
     // A request must arrive whole within this from its first byte, and a
@@ -56,6 +67,11 @@ class HttpEndpoint {
   class BoundedServer;
 
   void Route();
+  // What a GET of `request`'s path answers, for requests Qt does not route.
+  QHttpServerResponse Answer(const RequestLine& request) const;
+  QHttpServerResponse MetricsAnswer() const;
+  QHttpServerResponse HealthAnswer() const;
+  QHttpServerResponse StatusAnswer() const;
 
   Sources sources_;
   std::unique_ptr<QHttpServer> http_;

@@ -3,6 +3,7 @@
 // ending in _total, each with HELP and TYPE lines.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "host/server_status.h"
@@ -14,8 +15,17 @@ struct BuildInfo {
   std::string qtVersion;
 };
 
+// Lines the server's own output streams lost: not read in time, or not
+// written for a failure.
+struct OutputDrops {
+  std::uint64_t standardOutput = 0;
+  std::uint64_t standardError = 0;
+  std::uint64_t logFile = 0;
+};
+
 inline constexpr char kMetricsContentType[] = "text/plain; version=0.0.4; charset=utf-8";
 
-std::string MetricsText(const ServerSnapshot& snapshot, const BuildInfo& build);
+std::string MetricsText(const ServerSnapshot& snapshot, const BuildInfo& build,
+                        const OutputDrops& drops = {});
 
 }  // namespace quorvane

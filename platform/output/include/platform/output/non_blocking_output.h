@@ -4,13 +4,16 @@
 // descriptor is writable again. A reader that stalls (a paused terminal, a
 // pager, a stuck log shipper) costs lines, never service: a line that does
 // not fit is dropped and counted, and once the queue has drained a line says
-// how many were lost.
+// how many were lost. A descriptor that fails (a full disk, an I/O error, a
+// file at its size limit) loses what is queued and each line until writing
+// works again; its owner is told when it fails and when it works again.
 #pragma once
 
 #include <QSocketNotifier>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,6 +28,14 @@ class NonBlockingOutput {
   // `streamName` names it in the note on dropped lines: "quorvane: N lines
   // dropped: <streamName> not read".
   NonBlockingOutput(int fd, std::string streamName, std::size_t capacity = kDefaultCapacity);
+
+  // A write failed with `error` (an errno value other than EAGAIN, EINTR or
+  // EPIPE), once until writing works again; then `lost` lines are told.
+  struct Failures {
+    std::function<void(int error)> failed;
+    std::function<void(std::uint64_t lost)> recovered;
+  };
+  void SetFailureReport(Failures failures) { failures_ = std::move(failures); }
   NonBlockingOutput(const NonBlockingOutput&) = delete;
   NonBlockingOutput& operator=(const NonBlockingOutput&) = delete;
   ~NonBlockingOutput();
@@ -36,7 +47,8 @@ class NonBlockingOutput {
   bool Flush(std::chrono::milliseconds timeout);
 
   std::size_t Queued() const { return queue_.size() - head_; }
-  // Lines dropped since the start.
+  // Lines dropped since the start: not fitting, not written for a failure,
+  // or left for a reader that has gone.
   std::uint64_t Dropped() const { return dropped_; }
 
  private:
@@ -51,6 +63,8 @@ class NonBlockingOutput {
   // two streams into one pipe never interleave.
   std::size_t NextChunk() const;
   void WaitForWritable(bool wait);
+  // Drops what is queued, counting its lines as lost.
+  void DropQueued();
 
   int fd_;
   int ownFd_ = -1;         // the reopened descriptor, when there is one
@@ -62,6 +76,10 @@ class NonBlockingOutput {
   std::size_t head_ = 0;  // bytes of queue_ written already
   std::uint64_t dropped_ = 0;
   std::uint64_t unreported_ = 0;  // dropped lines not told of yet
+  Failures failures_;
+  bool failing_ = false;
+  std::uint64_t lostWhileFailing_ = 0;
+  bool midLine_ = false;  // a failure cut a line short
   std::unique_ptr<QSocketNotifier> writable_;
 };
 
