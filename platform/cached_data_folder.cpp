@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "data_file_read.h"
+#include "end_of_event.h"
 #include "guarded.h"
 
 namespace quorvane {
@@ -86,7 +87,7 @@ CachedDataFolder::~CachedDataFolder() {
 
 std::optional<ByteView> CachedDataFolder::Read(DataKind kind, std::string_view name,
                                                const Diagnostics& diagnostics) {
-  Refresh();
+  RefreshForLookup();
   Folder& folder = folders_[IndexOf(kind)];
   if (folder.watch < 0) return direct_.Read(kind, name, diagnostics);
   const auto key = DataFileKey(name);
@@ -114,7 +115,7 @@ std::optional<ByteView> CachedDataFolder::Read(DataKind kind, std::string_view n
 }
 
 std::optional<std::string> CachedDataFolder::Find(DataKind kind, std::string_view name) {
-  Refresh();
+  RefreshForLookup();
   Folder& folder = folders_[IndexOf(kind)];
   if (folder.watch < 0) return direct_.Find(kind, name);
   const auto key = DataFileKey(name);
@@ -122,6 +123,13 @@ std::optional<std::string> CachedDataFolder::Find(DataKind kind, std::string_vie
   const auto found = folder.index.Find(*key);
   if (!found) return std::nullopt;
   return std::string(*found);
+}
+
+void CachedDataFolder::RefreshForLookup() {
+  const std::uint64_t event = CurrentEventNumber();
+  if (event != 0 && event == refreshedIn_) return;
+  refreshedIn_ = event;
+  Refresh();
 }
 
 void CachedDataFolder::Refresh() {

@@ -15,6 +15,7 @@
 
 #include <QSocketNotifier>
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -42,8 +43,9 @@ class CachedDataFolder final : public DataFolder {
                                const Diagnostics& diagnostics) override;
   std::optional<std::string> Find(DataKind kind, std::string_view name) override;
 
-  // Takes in the pending change notifications. Read does so first by itself;
-  // on an event loop, the descriptor's notifier also does as they come.
+  // Takes in the pending change notifications. Read and Find do so first,
+  // once per event; on an event loop, the descriptor's notifier also does as
+  // they come.
   void Refresh();
 
  private:
@@ -65,6 +67,10 @@ class CachedDataFolder final : public DataFolder {
   };
 
   CachedDataFolder(std::filesystem::path root, int inotify);
+  // Refresh, once per event: a notification that comes while an event is
+  // handled is no older than that event, and a login would otherwise pay a
+  // failing read of the descriptor for each of its three lookups.
+  void RefreshForLookup();
   void TakeEvents();
   void Rebuild(Folder& folder);
   void RefreshEntry(Folder& folder, const std::string& name);
@@ -73,6 +79,7 @@ class CachedDataFolder final : public DataFolder {
   std::filesystem::path root_;
   int inotify_;
   int rootWatch_ = -1;
+  std::uint64_t refreshedIn_ = 0;  // the event of the last lookup's refresh
   bool rootStale_ = true;
   std::array<Folder, std::size(kDataKinds)> folders_;
   DirectDataFolder direct_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "data_folder.h"
+#include "end_of_event.h"
 #include "memory_data_folder.h"
 #include "spin.h"
 
@@ -154,6 +155,21 @@ TEST_F(CachedDataFolderTest, LostNotificationsMeanTheFolderIsReadAgain) {
   EXPECT_EQ(Read(DataKind::kCharacter, "Ann"), Bytes(93, 6));
   EXPECT_EQ(Read(DataKind::kCharacter, "Bob"), std::nullopt);
   EXPECT_EQ(Read(DataKind::kCharacter, "Cid"), Bytes(93, 7));
+}
+
+// Inside one event the notifications are taken in at its first lookup only:
+// a change made before the event shows at once, one made while it is handled
+// from the next event on.
+TEST_F(CachedDataFolderTest, AnEventTakesInTheChangesMadeBeforeIt) {
+  Overwrite(PathOf(DataKind::kCharacter, "Ann"), Bytes(10, 1));
+  {
+    const EventScope event;
+    EXPECT_EQ(Read(DataKind::kCharacter, "Ann"), Bytes(10, 1));
+    Overwrite(PathOf(DataKind::kCharacter, "Ann"), Bytes(10, 2));
+    EXPECT_EQ(Read(DataKind::kCharacter, "Ann"), Bytes(10, 1));
+  }
+  const EventScope next;
+  EXPECT_EQ(Read(DataKind::kCharacter, "Ann"), Bytes(10, 2));
 }
 
 TEST(OpenDataFolderTest, WithoutAFolderToWatchReadsTheFilesStraight) {
