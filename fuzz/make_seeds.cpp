@@ -133,6 +133,21 @@ void WriteOpenSeeds(const fs::path& folder, bool toServer) {
   WriteSeed(folder, "cut-short", cut);
 }
 
+// A path byte, the state, the opcode, the offset against a cache line, then
+// the payload: short and long ones, on each of the three paths.
+void WriteSealSeeds(const fs::path& folder) {
+  const std::size_t lengths[] = {0, 7, 300, 4099};
+  for (std::uint8_t path = 0; path < 3; ++path) {
+    for (const std::size_t length : lengths) {
+      Bytes seed{path};
+      Append(seed, StateBytes(Scheduled(0x1234ABCD, 1234)));
+      Append(seed, {0x2F, 0x01, static_cast<std::uint8_t>(length % 64)});
+      for (std::size_t i = 0; i < length; ++i) seed.push_back(static_cast<std::uint8_t>(i * 7));
+      WriteSeed(folder, "path-" + std::to_string(path) + "-" + std::to_string(length), seed);
+    }
+  }
+}
+
 void WriteDecodeSeeds(const fs::path& folder) {
   Bytes hello(quorvane::kHelloPrefix.begin(), quorvane::kHelloPrefix.end());
   Append(hello, {0xCD, 0x00, 0x07, 0xFF});
@@ -281,6 +296,7 @@ int main(int argc, char** argv) {
   WriteDecodeSeeds(corpus / "decode");
   WriteOpenSeeds(corpus / "serdec", true);
   WriteOpenSeeds(corpus / "clidec", false);
+  WriteSealSeeds(corpus / "serseal");
   WriteSessionSeeds(corpus / "session");
   WriteFileSeeds(corpus, argv[2]);
   return 0;

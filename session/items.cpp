@@ -1,5 +1,7 @@
 // SendItems: four entries every character carries, then the non-empty
 // records of the character's item file, one packet each.
+#include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "session/data_file_names.h"
@@ -20,12 +22,14 @@ constexpr ItemRecord kFixedItems[] = {
     {.Kind = 1, .Index = 2, .Word1 = 3, .Word2 = 53, .Count = 1},
 };
 
-Bytes ItemPayload(const ItemRecord& item) {
-  Bytes payload{item.Kind, item.Index};
-  Append(payload, PackInt(item.Word1));
-  Append(payload, PackInt(item.Word2));
-  Append(payload, PackInt(item.Count));
-  payload.resize(kItemPayloadSize, 0x00);
+// On the stack: a login sends up to twenty of them.
+std::array<std::uint8_t, kItemPayloadSize> ItemPayload(const ItemRecord& item) {
+  std::array<std::uint8_t, kItemPayloadSize> payload{item.Kind, item.Index};
+  auto at = payload.begin() + 2;
+  for (const std::int16_t word : {item.Word1, item.Word2, item.Count}) {
+    const auto packed = PackInt(word);
+    at = std::copy(packed.begin(), packed.end(), at);
+  }
   return payload;
 }
 

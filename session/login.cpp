@@ -22,11 +22,14 @@ constexpr std::size_t kMarkOffset = 20;
 constexpr std::uint8_t kMark = 0x07;
 constexpr std::uint8_t kZero[] = {0x00};
 
-Bytes PositionOf(const CharacterRecord& record) {
-  Bytes position;
-  Append(position, PackInt(record.PosX));
-  Append(position, PackInt(record.PosY));
-  return position;
+// X, Y, 00, 00, 02.
+std::array<std::uint8_t, 7> PlaceOf(const CharacterRecord& record) {
+  std::array<std::uint8_t, 7> place{};
+  const auto x = PackInt(record.PosX);
+  const auto y = PackInt(record.PosY);
+  std::copy(y.begin(), y.end(), std::copy(x.begin(), x.end(), place.begin()));
+  place[6] = 0x02;
+  return place;
 }
 
 }  // namespace
@@ -51,13 +54,10 @@ void ServerSocket::Login(ByteView payload) {
 
   NameField = field;
   if (loaded) CharacterRecord = *loaded;
-  const Bytes position = PositionOf(CharacterRecord);
 
   SendSealed(opcode::kIdentity, NameField);
   SendSealed(opcode::kLoginBegin, kZero);
-  Bytes place = position;
-  Append(place, std::to_array<std::uint8_t>({0x00, 0x00, 0x02}));
-  SendSealed(opcode::kPosition, place);
+  SendSealed(opcode::kPosition, PlaceOf(CharacterRecord));
 
   SendStats();
   SendSpells();
@@ -69,6 +69,7 @@ void ServerSocket::Login(ByteView payload) {
   RaiseAllSend(opcode::kAppeared, PlayerAnnouncement(NameField, CharacterRecord));
 
   SendSealed(opcode::kChatLine, welcome_);
+  SendOutgoing();
   if (loggedIn_) loggedIn_(fileName, loaded.has_value());
 }
 

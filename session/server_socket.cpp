@@ -63,6 +63,7 @@ void ServerSocket::Accept(std::int32_t requestID) {
   NameField = {};
   CharacterRecord = {};
   scratch_.clear();
+  outgoing_.clear();
   // A packet left unfinished by the slot's previous client is not this one's.
   received_.resize(kLengthSlot);
   socket_.Accept(requestID);
@@ -253,6 +254,7 @@ void ServerSocket::DispatchGuarded(std::int16_t opcode, ByteView payload) {
     Report(diagnostics_, "handler of opcode " + std::to_string(opcode) +
                              " failed, its packet skipped" + std::string(reason));
   };
+  dispatching_ = true;
   try {
     DispatchPacket(opcode, payload);
   } catch (const std::exception& failure) {
@@ -260,6 +262,9 @@ void ServerSocket::DispatchGuarded(std::int16_t opcode, ByteView payload) {
   } catch (...) {
     skipped({});
   }
+  dispatching_ = false;
+  // Also after a failure: the packets sealed before it moved the cipher on.
+  SendOutgoing();
 }
 
 void ServerSocket::DispatchPacket(std::int16_t opcode, ByteView payload) {
@@ -312,13 +317,25 @@ void ServerSocket::SendSealed(std::int16_t opcode, ByteView payload) {
     throw HandlerFailure("payload of " + std::to_string(payload.size()) +
                          " bytes does not fit in one packet");
   }
-  const auto packet = kelvane::adopt(cipher_.serenc(opcode, argument_.fill(payload), &CipherState));
-  const ByteView sealed = kelvane::view(packet);
-  socket_.SendData(sealed);
-  traffic_.CountSent(opcode, sealed.size());
+  const std::size_t start = outgoing_.size();
+  outgoing_.resize(start + kelvane::kPacketHeaderSize + payload.size());
+  std::copy(payload.begin(), payload.end(),
+            outgoing_.begin() + static_cast<std::ptrdiff_t>(start + kelvane::kPacketHeaderSize));
+  const std::uint32_t sealed = cipher_.serseal(
+      opcode, outgoing_.data() + start, static_cast<std::uint16_t>(payload.size()), &CipherState);
+  traffic_.CountSent(opcode, sealed);
+  if (!dispatching_) SendOutgoing();
+}
+
+void ServerSocket::SendOutgoing() {
+  if (outgoing_.empty()) return;
+  socket_.SendData(outgoing_);
+  outgoing_.clear();
 }
 
 void ServerSocket::RaiseAllSend(std::int16_t id, ByteView data) {
+  // The other player hears of what this one was sent only after it was written.
+  SendOutgoing();
   if (allSend_) allSend_(id, data);
 }
 

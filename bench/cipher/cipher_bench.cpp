@@ -1,8 +1,9 @@
 // Sealing and opening throughput, with memcpy of the same sizes as the
 // machine's own ceiling for moving bytes. Each sealing and opening includes
-// the one allocation the C ABI makes for its result. After the runs, a
-// summary sets the 65,535-byte figures against the faster of the two
-// memcpy variants.
+// the one allocation the C ABI makes for its result; sealing in place makes
+// none. Every masking path this CPU supports is measured, each pinned in
+// turn. After the runs, a summary sets the 65,535-byte figures of each path
+// against the faster of the two memcpy variants.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -16,8 +17,11 @@
 #include <vector>
 
 #include "kelvane.h"
+#include "mask.h"
 
 namespace {
+using kelvane::detail::MaskPath;
+
 constexpr int16_t kOpcode = 303;
 constexpr int64_t kLargestPayload = 65535;
 constexpr double kTargetRatio = 0.9;
@@ -39,6 +43,13 @@ ByteStr payloadOf(int64_t length) {
   ByteStr payload = ByteStrAlloc(nullptr, static_cast<uint32_t>(length));
   for (int64_t i = 0; i < length; ++i) payload[i] = static_cast<unsigned char>(i * 7 + 1);
   return payload;
+}
+
+// The path the library takes on this CPU when nothing pins it: read before
+// any benchmark pins one.
+MaskPath defaultPath() {
+  static const MaskPath own = kelvane::detail::ActiveMaskPath();
+  return own;
 }
 
 void countBytes(benchmark::State& run) {
@@ -74,7 +85,15 @@ void BM_MemcpyUnaligned(benchmark::State& run) {
   copyAt(run, kPayloadOffset, kPacketBodyOffset);
 }
 
-void BM_Serenc(benchmark::State& run) {
+// Pins the masking path for one benchmark, or fails it when the CPU lacks it.
+bool pinned(benchmark::State& run, MaskPath path) {
+  if (kelvane::detail::UseMaskPath(path)) return true;
+  run.SkipWithError("the CPU lacks this masking path");
+  return false;
+}
+
+void BM_Serenc(benchmark::State& run, MaskPath path) {
+  if (!pinned(run, path)) return;
   ByteStr payload = payloadOf(run.range(0));
   CipherState state = seededState();
   for (auto _ : run) {
@@ -88,7 +107,8 @@ void BM_Serenc(benchmark::State& run) {
 
 // Every iteration opens the same packet from the same state, so each open
 // succeeds; the state copy costs a few nanoseconds.
-void BM_Serdec(benchmark::State& run) {
+void BM_Serdec(benchmark::State& run, MaskPath path) {
+  if (!pinned(run, path)) return;
   ByteStr payload = payloadOf(run.range(0));
   CipherState sealer = seededState();
   const CipherState opener = sealer;
@@ -104,6 +124,20 @@ void BM_Serdec(benchmark::State& run) {
   countBytes(run);
   ByteStrFree(packet);
   ByteStrFree(payload);
+}
+
+// Sealing in place, as the server does: the same buffer again and again, so
+// each seal masks what the last one left.
+void BM_Serseal(benchmark::State& run, MaskPath path) {
+  if (!pinned(run, path)) return;
+  const auto length = static_cast<uint16_t>(run.range(0));
+  std::vector<unsigned char> packet(8 + std::size_t{length}, 0x5A);
+  CipherState state = seededState();
+  for (auto _ : run) {
+    benchmark::DoNotOptimize(serseal(kOpcode, packet.data(), length, &state));
+    benchmark::ClobberMemory();
+  }
+  countBytes(run);
 }
 
 // One server-to-client packet sealed and opened on one state, which keeps
@@ -169,27 +203,53 @@ void PrintSummary(const SummaryReporter& reporter) {
       "\n%lld bytes against memcpy (CPU time per call; memcpy aligned %.0f ns, "
       "unaligned %.0f ns):\n",
       static_cast<long long>(kLargestPayload), aligned, unaligned);
-  const struct {
-    const char* label;
-    const char* benchmark;
-  } rows[] = {{"serenc", "BM_Serenc"}, {"serdec", "BM_Serdec"}};
-  for (const auto& row : rows) {
-    const double time = reporter.Time(row.benchmark + size);
-    if (time <= 0) continue;
-    const double ratio = ceiling / time;
-    std::printf("  %-8s %6.0f ns  %.2fx memcpy  target >= %.1fx  %s\n", row.label, time, ratio,
-                kTargetRatio, ratio >= kTargetRatio ? "PASS" : "MISS");
+  const MaskPath chosen = kelvane::detail::ActiveMaskPath();
+  for (const MaskPath path : kelvane::detail::kMaskPaths) {
+    const std::string name = kelvane::detail::MaskPathName(path);
+    const std::string note = path == defaultPath() ? " (this CPU's own)" : "";
+    for (const char* function : {"serenc", "serdec", "serseal"}) {
+      const std::string benchmark = std::string("BM_") + function + "/" + name;
+      std::string label = benchmark.substr(3);
+      const double time = reporter.Time(benchmark + size);
+      if (time <= 0) continue;
+      const double ratio = ceiling / time;
+      std::printf("  %-16s %6.0f ns  %.2fx memcpy  target >= %.1fx  %s%s\n", label.c_str(), time,
+                  ratio, kTargetRatio, ratio >= kTargetRatio ? "PASS" : "MISS", note.c_str());
+    }
   }
+  kelvane::detail::UseMaskPath(chosen);
 }
 }  // namespace
 
 BENCHMARK(BM_Memcpy)->Apply(payloadSizes);
 BENCHMARK(BM_MemcpyUnaligned)->Apply(payloadSizes);
-BENCHMARK(BM_Serenc)->Apply(payloadSizes);
-BENCHMARK(BM_Serdec)->Apply(payloadSizes);
 BENCHMARK(BM_SealOpenPair)->Arg(7);
 
+// serenc, serdec and serseal on every masking path the CPU supports.
+void registerPaths() {
+  for (const MaskPath path : kelvane::detail::kMaskPaths) {
+    if (!kelvane::detail::MaskPathSupported(path)) continue;
+    const std::string name = kelvane::detail::MaskPathName(path);
+    benchmark::RegisterBenchmark(("BM_serenc/" + name).c_str(), BM_Serenc, path)
+        ->Apply(payloadSizes);
+    benchmark::RegisterBenchmark(("BM_serdec/" + name).c_str(), BM_Serdec, path)
+        ->Apply(payloadSizes);
+    benchmark::RegisterBenchmark(("BM_serseal/" + name).c_str(), BM_Serseal, path)
+        ->Apply(payloadSizes);
+  }
+}
+
 int main(int argc, char** argv) {
+  const MaskPath own = defaultPath();
+  std::printf("masking paths: this CPU runs %s by default; measured:",
+              kelvane::detail::MaskPathName(own));
+  for (const MaskPath path : kelvane::detail::kMaskPaths) {
+    if (kelvane::detail::MaskPathSupported(path)) {
+      std::printf(" %s", kelvane::detail::MaskPathName(path));
+    }
+  }
+  std::printf("\n");
+  registerPaths();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   SummaryReporter reporter;

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -131,6 +132,17 @@ RawForwarder::RawForwarder(std::size_t packetSize, std::size_t echoSize, std::si
       partial = (partial + got) % packetSize;
       SendCount(sender.get(), zeros, packets * echoSize);
       SendCount(receiver.get(), zeros, packets * relaySize);
+    }
+  });
+}
+
+RawRefuser::RawRefuser(std::size_t count) {
+  Start([count](int listener) {
+    Readiness acceptable(listener);
+    for (std::size_t i = 0; i < count; ++i) {
+      acceptable.Wait();
+      const Fd connection(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+      if (connection.get() < 0) throw std::runtime_error("accept4 failed");
     }
   });
 }

@@ -62,4 +62,11 @@ class RawForwarder : public PeerProcess {
   RawForwarder(std::size_t packetSize, std::size_t echoSize, std::size_t relaySize);
 };
 
+// Accepts `count` connections and closes each at once, as the real server
+// closes one that no slot takes: the floor under a refused connection.
+class RawRefuser : public PeerProcess {
+ public:
+  explicit RawRefuser(std::size_t count);
+};
+
 }  // namespace quorvane::bench

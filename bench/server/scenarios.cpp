@@ -34,6 +34,8 @@ constexpr std::uint32_t kReceiverSeed = 0x5678;
 constexpr double kPingTarget = 1.10;
 constexpr double kLoginTarget = 1.35;
 constexpr double kChatRelayTarget = 1.15;
+constexpr double kRefusalTarget = 2.0;
+constexpr const char* kStranger = "127.0.0.2";
 
 // The welcome line closes every login.
 constexpr std::string_view kWelcome(
@@ -302,6 +304,26 @@ Measurement MeasureLogin(ProtocolPeer& player, const Counts& counts, int serverC
   const Check check = [&player](ByteView bytes) { CheckLogin(player.Open(bytes)); };
   return AgainstRawEcho("login (" + std::to_string(replySize) + " B reply)", player, warmUp, timed,
                         replySize, check, serverCpu, kLoginTarget);
+}
+
+Measurement MeasureRefusal(std::uint16_t port, const Counts& counts, int serverCpu) {
+  const std::size_t warmUp = std::min(counts.warmUp, counts.refused);
+  RawRefuser refuser = StartedOn(serverCpu, [&] { return RawRefuser(warmUp + counts.refused); });
+  RefusedConnections(kStranger, port, warmUp);
+  RefusedConnections(kStranger, refuser.port(), warmUp);
+  Measurement measured{"refused connection", {}, {}, kRefusalTarget, {}};
+  const std::size_t block = counts.refused / kBlocks;
+  InTurns(
+      [&](std::size_t index) {
+        const std::size_t count = index + 1 == kBlocks ? counts.refused - index * block : block;
+        Append(measured.server, RefusedConnections(kStranger, port, count));
+      },
+      [&](std::size_t index) {
+        const std::size_t count = index + 1 == kBlocks ? counts.refused - index * block : block;
+        Append(measured.baseline, RefusedConnections(kStranger, refuser.port(), count));
+      });
+  refuser.Join();
+  return measured;
 }
 
 Measurement MeasureRelayLatency(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,

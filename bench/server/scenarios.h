@@ -18,6 +18,7 @@ struct Counts {
   std::size_t pings = 10000;
   std::size_t logins = 2000;
   std::size_t relayed = 10000;  // one at a time, per opcode
+  std::size_t refused = 2000;
 };
 
 // The 46-byte login name block of one of the benchmark's characters.
@@ -54,6 +55,11 @@ Measurement MeasurePing(ProtocolPeer& player, const Counts& counts, int serverCp
 // 200 until the last byte of the welcome line, against a raw burst of the
 // same byte count.
 Measurement MeasureLogin(ProtocolPeer& player, const Counts& counts, int serverCpu);
+
+// Connections from a stranger's address (127.0.0.2), admitted by every
+// rule, while both slots are held: the server refuses each; against a raw
+// accept-and-close loop.
+Measurement MeasureRefusal(std::uint16_t port, const Counts& counts, int serverCpu);
 
 // 302 chat lines or 202 movement packets from `sender` to `receiver`, one in
 // flight at a time, against a raw forwarder between two plain client sockets.

@@ -55,7 +55,8 @@ Counts Scaled(double scale) {
     return std::max<std::size_t>(10, static_cast<std::size_t>(count * scale));
   };
   const Counts full;
-  return {times(full.warmUp), times(full.pings), times(full.logins), times(full.relayed)};
+  return {times(full.warmUp), times(full.pings), times(full.logins), times(full.relayed),
+          times(full.refused)};
 }
 
 // Every measurement once, on a fresh server.
@@ -79,6 +80,11 @@ std::vector<Measurement> OneRun(const Options& options, const BenchData& data,
   for (const std::int16_t opcode : {quorvane::opcode::kSay, quorvane::opcode::kMove}) {
     Players players = TwoPlayers(server.port());
     measured.push_back(MeasureRelayLatency(players.sender, players.receiver, opcode, counts, cpu));
+  }
+  {
+    // Both slots held while strangers knock.
+    Players players = TwoPlayers(server.port());
+    measured.push_back(MeasureRefusal(server.port(), counts, cpu));
   }
   return measured;
 }
@@ -109,7 +115,8 @@ void Run(const Options& options) {
   const std::vector<Placement> placements = Placements();
   std::cout << "quorvane server benchmark on 127.0.0.1: " << options.runs << " runs per placement, "
             << "each on a fresh server with " << counts.pings << " pings, " << counts.logins
-            << " logins and " << counts.relayed << " packets relayed one at a time per opcode\n";
+            << " logins, " << counts.relayed << " packets relayed one at a time per opcode and "
+            << counts.refused << " refused connections\n";
   if (placements.size() == 1) {
     std::cout << "only one CPU is available: the client cannot run apart from the server\n";
   }

@@ -19,6 +19,18 @@ Samples RoundTrips(int fd, std::span<const Message> requests, std::size_t replyS
   return samples;
 }
 
+Samples RefusedConnections(const char* source, std::uint16_t port, std::size_t count) {
+  Samples samples;
+  samples.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto start = Clock::now();
+    Fd connection = ConnectLoopbackFrom(source, port);
+    AwaitEnd(connection.get());
+    samples.push_back(Clock::now() - start);
+  }
+  return samples;
+}
+
 Samples RelayOneAtATime(const RelayLink& link, std::span<const Message> packets,
                         const Check& checkEcho, const Check& checkRelay) {
   Samples samples;

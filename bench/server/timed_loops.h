@@ -23,6 +23,11 @@ using Check = std::function<void(std::span<const std::uint8_t>)>;
 Samples RoundTrips(int fd, std::span<const Message> requests, std::size_t replySize,
                    const Check& checkReply);
 
+// Connects from `source` `count` times to a server that refuses each
+// connection: one sample per connection, from connect until the server's
+// close or reset arrives.
+Samples RefusedConnections(const char* source, std::uint16_t port, std::size_t count);
+
 struct RelayLink {
   int senderFd;
   int receiverFd;

@@ -92,15 +92,37 @@ Fd AcceptWithin(int listener, std::chrono::milliseconds timeout) {
 }
 
 Fd ConnectLoopback(std::uint16_t port) {
+  return ConnectLoopbackFrom(nullptr, port);
+}
+
+Fd ConnectLoopbackFrom(const char* source, std::uint16_t port) {
   Fd connection(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (connection.get() < 0) Fail("socket");
   Tune(connection.get());
+  if (source != nullptr) {
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, source, &from.sin_addr) != 1) Fail(std::string("address ") + source);
+    if (::bind(connection.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
+      Fail(std::string("bind to ") + source);
+    }
+  }
   const sockaddr_in address = Loopback(port);
   if (::connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
       0) {
     Fail("connect to 127.0.0.1:" + std::to_string(port));
   }
   return connection;
+}
+
+void AwaitEnd(int fd) {
+  std::uint8_t byte = 0;
+  for (;;) {
+    const ssize_t got = ::recv(fd, &byte, 1, 0);
+    if (got == 0 || (got < 0 && errno == ECONNRESET)) return;
+    if (got > 0) throw std::runtime_error("bytes came on a connection that was to be refused");
+    if (errno != EINTR) Fail("recv");
+  }
 }
 
 void SendAll(int fd, std::span<const std::uint8_t> bytes) {

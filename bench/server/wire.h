@@ -39,6 +39,10 @@ std::uint16_t PortOf(int listener);
 // The next connection, tuned; throws when none comes within the timeout.
 Fd AcceptWithin(int listener, std::chrono::milliseconds timeout);
 Fd ConnectLoopback(std::uint16_t port);
+// From `source` (127.0.0.2 and beyond: a stranger, not a player).
+Fd ConnectLoopbackFrom(const char* source, std::uint16_t port);
+// Waits until the peer ends the connection, by a close or a reset.
+void AwaitEnd(int fd);
 
 // Each throws std::runtime_error on failure or timeout.
 void SendAll(int fd, std::span<const std::uint8_t> bytes);

@@ -100,6 +100,15 @@ KELVANE_API void seedcrypt(CipherState* state);
 KELVANE_API ByteStr clienc(int16_t opcode, const unsigned char* payload, CipherState* state);
 KELVANE_API ByteStr serenc(int16_t opcode, const unsigned char* payload, CipherState* state);
 
+/* Seal a server-to-client packet in place, allocating nothing (since
+ * KELVANE_1.1). `packet` holds 8 bytes of room for the header, then the
+ * `length` payload bytes, which are masked where they lie; the result, and
+ * the state it leaves, are exactly those of serenc on the same payload and
+ * state. Returns the packet's size, 8 + length; it cannot fail. A NULL
+ * `packet` seals nothing, returns 0 and leaves the state untouched. */
+KELVANE_API uint32_t serseal(int16_t opcode, unsigned char* packet, uint16_t length,
+                             CipherState* state);
+
 /* Open the packet that begins `packet` (further bytes are ignored). Returns
  * the payload. On input too short for the header or the declared payload:
  * opcode 0, empty result, state untouched. On a sequence mismatch: opcode -1,

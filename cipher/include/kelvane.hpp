@@ -1,6 +1,6 @@
 // C++ side of Kelvane for hosts: ownership of results, byte views, opening
-// packets as they arrive, and a run-time loader that binds the eleven exports
-// by name.
+// packets as they arrive, and a run-time loader that binds the exports by
+// name.
 #pragma once
 
 #include <dlfcn.h>
@@ -176,6 +176,7 @@ struct Api {
   decltype(&::serenc) serenc = nullptr;
   decltype(&::serdec) serdec = nullptr;
   decltype(&::clidec) clidec = nullptr;
+  decltype(&::serseal) serseal = nullptr;  // since KELVANE_1.1
 };
 
 class LoadError : public std::runtime_error {
@@ -241,6 +242,7 @@ inline Library Library::open(const std::string& file) {
   detail::Bind(library.handle_, file, "serenc", api.serenc);
   detail::Bind(library.handle_, file, "serdec", api.serdec);
   detail::Bind(library.handle_, file, "clidec", api.clidec);
+  detail::Bind(library.handle_, file, "serseal", api.serseal);
   return library;
 }
 

@@ -4,12 +4,7 @@
 #include <cstring>
 
 #include "kelvane.h"
-
-#if defined(__x86_64__)
-#define KELVANE_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define KELVANE_VECTOR_CLONES
-#endif
+#include "mask.h"
 
 namespace {
 constexpr std::size_t kHeaderSize = 8;
@@ -61,35 +56,12 @@ struct ToClientLayout {
   }
 };
 
-// XOR with the keys as they stand before this packet's advance. Every whole
-// group takes the same key32, so the group loop vectorises with the key
-// replicated across the vector; the clones give it wider vectors where the
-// CPU has them.
-KELVANE_VECTOR_CLONES void mask(const unsigned char* __restrict in, unsigned char* __restrict out,
-                                std::size_t n, const DirectionKeys& k) {
-  // key32 as the bytes of a group meet it: little-endian whatever the host's order.
-  const unsigned char key32Bytes[4] = {byteOf(k.key32, 0), byteOf(k.key32, 1), byteOf(k.key32, 2),
-                                       byteOf(k.key32, 3)};
-  const std::size_t groupsEnd = n & ~std::size_t{3};
-  // The output starts a few bytes into its allocation, so wide stores from
-  // byte 0 would each straddle two cache lines: a short head brings them to
-  // 64-byte alignment, and the body's key is the group key rotated to match.
-  std::size_t head = (64 - reinterpret_cast<std::uintptr_t>(out) % 64) % 64;
-  if (head > groupsEnd) head = groupsEnd;
-  for (std::size_t i = 0; i < head; ++i) out[i] = in[i] ^ key32Bytes[i % 4];
-  const unsigned char rotated[4] = {key32Bytes[head % 4], key32Bytes[(head + 1) % 4],
-                                    key32Bytes[(head + 2) % 4], key32Bytes[(head + 3) % 4]};
-  uint32_t key32;
-  std::memcpy(&key32, rotated, 4);
-  const std::size_t bodyEnd = head + ((groupsEnd - head) & ~std::size_t{3});
-  for (std::size_t i = head; i < bodyEnd; i += 4) {
-    uint32_t v;
-    std::memcpy(&v, in + i, 4);
-    v ^= key32;
-    std::memcpy(out + i, &v, 4);
-  }
-  for (std::size_t i = bodyEnd; i < groupsEnd; ++i) out[i] = in[i] ^ key32Bytes[i % 4];
-  const std::size_t i = groupsEnd;
+// XOR with the keys as they stand before this packet's advance: every whole
+// group takes the same key32, the 1- to 3-byte tail its own keys. `in` and
+// `out` are the same bytes when a packet is sealed in place.
+void mask(const unsigned char* in, unsigned char* out, std::size_t n, const DirectionKeys& k) {
+  const std::size_t i = n & ~std::size_t{3};
+  kelvane::detail::MaskGroups(in, out, i, k.key32);
   switch (n - i) {
     case 3:
       out[i + 2] = in[i + 2] ^ k.key8b;
@@ -117,17 +89,26 @@ void advance(DirectionKeys& k) {
   k.step32 += 1;
 }
 
+// Writes the header into out[0..7] and the masked payload after it; the
+// payload may already lie there, to be sealed in place.
+template <typename Layout>
+void sealInto(int16_t opcode, const unsigned char* payload, uint16_t n, unsigned char* out,
+              uint32_t seqMask, DirectionKeys& k) {
+  k.counter += 1;
+  const Header header{k.counter ^ seqMask,
+                      static_cast<uint16_t>(static_cast<uint16_t>(opcode) ^ k.key16),
+                      static_cast<uint16_t>(n ^ k.key16)};
+  mask(payload, out + kHeaderSize, n, k);
+  Layout::write(out, header);
+  advance(k);
+}
+
 template <typename Layout>
 ByteStr seal(int16_t opcode, const unsigned char* payload, uint32_t seqMask, DirectionKeys& k) {
   const uint16_t n = static_cast<uint16_t>(ByteStrLen(payload));
   ByteStr out = ByteStrAlloc(nullptr, kHeaderSize + n);
   if (out == nullptr) return nullptr;
-  k.counter += 1;
-  Layout::write(
-      out, {k.counter ^ seqMask, static_cast<uint16_t>(static_cast<uint16_t>(opcode) ^ k.key16),
-            static_cast<uint16_t>(n ^ k.key16)});
-  mask(payload, out + kHeaderSize, n, k);
-  advance(k);
+  sealInto<Layout>(opcode, payload, n, out, seqMask, k);
   return out;
 }
 
@@ -173,6 +154,14 @@ extern "C" ByteStr clienc(int16_t opcode, const unsigned char* payload, CipherSt
 
 extern "C" ByteStr serenc(int16_t opcode, const unsigned char* payload, CipherState* state) {
   return seal<ToClientLayout>(opcode, payload, state->seqMask, state->toClient);
+}
+
+extern "C" uint32_t serseal(int16_t opcode, unsigned char* packet, uint16_t length,
+                            CipherState* state) {
+  if (packet == nullptr) return 0;
+  sealInto<ToClientLayout>(opcode, packet + kHeaderSize, length, packet, state->seqMask,
+                           state->toClient);
+  return kHeaderSize + length;
 }
 
 extern "C" ByteStr serdec(int16_t* opcode, const unsigned char* packet, CipherState* state) {

@@ -15,6 +15,8 @@ struct Waiting {
   std::vector<PendingOutput*> outputs;
   int depth = 0;
   bool posted = false;
+  std::uint64_t events = 0;   // outermost events begun
+  std::uint64_t current = 0;  // the one being handled, or 0
 };
 
 Waiting& Current() {
@@ -66,8 +68,13 @@ void CancelFlush(PendingOutput& output) {
   std::erase(Current().outputs, &output);
 }
 
+std::uint64_t CurrentEventNumber() {
+  return Current().current;
+}
+
 EventScope::EventScope() noexcept {
-  ++Current().depth;
+  Waiting& waiting = Current();
+  if (++waiting.depth == 1) waiting.current = ++waiting.events;
 }
 
 // Still inside the scope while flushing, so that what the flushes write joins
@@ -82,7 +89,7 @@ EventScope::~EventScope() {
       FlushOne(*next);
     }
   }
-  --waiting.depth;
+  if (--waiting.depth == 0) waiting.current = 0;
 }
 
 }  // namespace quorvane

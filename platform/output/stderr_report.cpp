@@ -17,16 +17,22 @@ std::vector<DiagnosticsTap*>& Taps() {
   return taps;
 }
 
+bool Plain(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 0x20 && byte != 0x7F;
+}
+
+// Runs of plain characters go in whole; a line is mostly one run.
 void AppendEscaped(std::string& line, std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      line += escaped;
-    } else {
-      line += c;
-    }
+  while (!text.empty()) {
+    const auto plainEnd = std::find_if_not(text.begin(), text.end(), Plain);
+    line.append(text.begin(), plainEnd);
+    text.remove_prefix(static_cast<std::size_t>(plainEnd - text.begin()));
+    if (text.empty()) break;
+    char escaped[5];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text.front()));
+    line += escaped;
+    text.remove_prefix(1);
   }
 }
 
@@ -39,15 +45,23 @@ std::string FormatDiagnostic(std::chrono::system_clock::time_point when,
   const auto wholeSeconds = floor<seconds>(sinceEpoch);
   const auto millis = duration_cast<milliseconds>(sinceEpoch - wholeSeconds).count();
   const std::time_t time = wholeSeconds.count();
-  std::tm utc{};
-  ::gmtime_r(&time, &utc);
-  char stamp[96];
-  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<int>(millis));
+  // The stamp up to its seconds is formatted once a second, not once a line:
+  // a busy server writes many lines within one.
+  thread_local std::time_t formattedSecond = -1;
+  thread_local char toSeconds[80];
+  if (time != formattedSecond) {
+    std::tm utc{};
+    ::gmtime_r(&time, &utc);
+    std::snprintf(toSeconds, sizeof toSeconds, "%04d-%02d-%02dT%02d:%02d:%02d.", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    formattedSecond = time;
+  }
+  const char millisDigits[] = {static_cast<char>('0' + millis / 100),
+                               static_cast<char>('0' + millis / 10 % 10),
+                               static_cast<char>('0' + millis % 10), 'Z', ' '};
 
-  std::string line = stamp;
-  line += ' ';
+  std::string line = toSeconds;
+  line.append(millisDigits, sizeof millisDigits);
   line += static_cast<char>(diagnostic.severity);
   line += ' ';
   if (!diagnostic.subject.empty()) {

@@ -1,5 +1,5 @@
 /* kelvane.h compiled as plain C: the inline byte-string functions, the
- * codec and a packet round trip in each direction. */
+ * codec, a packet round trip in each direction and sealing in place. */
 #include <stdio.h>
 #include <string.h>
 
@@ -75,12 +75,40 @@ static void shuffles(void) {
   ByteStrFree(shuffled);
 }
 
+/* serseal gives serenc's packet and state, in the caller's buffer; a NULL
+ * buffer seals nothing. */
+static void sealInPlace(void) {
+  const unsigned char data[7] = {1, 2, 3, 4, 5, 6, 7};
+  unsigned char packet[8 + 7];
+  CipherState inPlace;
+  CipherState allocated;
+  ByteStr payload = ByteStrAlloc(data, 7);
+  ByteStr expected;
+  memset(&inPlace, 0, sizeof inPlace);
+  inPlace.clientSeed = 0xCAFEBABE;
+  inPlace.serverSeed = 0x0BADF00D;
+  seedcrypt(&inPlace);
+  allocated = inPlace;
+
+  memset(packet, 0xEE, 8);
+  memcpy(packet + 8, data, 7);
+  expected = serenc(-300, payload, &allocated);
+  check(serseal(-300, packet, 7, &inPlace) == 15, "serseal's size");
+  check(memcmp(packet, expected, 15) == 0, "serseal's packet");
+  check(memcmp(&inPlace, &allocated, sizeof inPlace) == 0, "serseal's state");
+  check(serseal(-300, NULL, 7, &inPlace) == 0, "serseal of NULL");
+  check(memcmp(&inPlace, &allocated, sizeof inPlace) == 0, "NULL leaves the state");
+  ByteStrFree(expected);
+  ByteStrFree(payload);
+}
+
 int main(void) {
   byteStrings();
   codec();
   shuffles();
   roundTrip(clienc, serdec, "client to server");
   roundTrip(serenc, clidec, "server to client");
+  sealInPlace();
   if (failures == 0) puts("all C checks passed");
   return failures == 0 ? 0 : 1;
 }

@@ -26,7 +26,7 @@ const std::string kRefused = "Cannot connect more than 2 clients\r\n";
 const kelvane::Api& LinkedCipher() {
   static const kelvane::Api api{&::encode,  &::decode,  &::clishuf,   &::serdesh,
                                 &::sershuf, &::clidesh, &::seedcrypt, &::clienc,
-                                &::serenc,  &::serdec,  &::clidec};
+                                &::serenc,  &::serdec,  &::clidec,    &::serseal};
   return api;
 }
 

@@ -9,7 +9,7 @@ namespace quorvane::testing {
 inline const kelvane::Api& LinkedApi() {
   static const kelvane::Api api{&::encode,  &::decode,  &::clishuf,   &::serdesh,
                                 &::sershuf, &::clidesh, &::seedcrypt, &::clienc,
-                                &::serenc,  &::serdec,  &::clidec};
+                                &::serenc,  &::serdec,  &::clidec,    &::serseal};
   return api;
 }
 

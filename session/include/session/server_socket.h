@@ -130,8 +130,12 @@ class ServerSocket {
   const unsigned char* ReceivedFrom(std::size_t start);
 
   bool Ready() const;
-  // Seals with serenc and writes the packet to this session's own socket.
+  // Seals the packet in place at the end of outgoing_ and writes it to this
+  // session's own socket: at once, or while a packet is dispatched with what
+  // its handler sends next, before the handler lets anyone else act.
   void SendSealed(std::int16_t opcode, ByteView payload);
+  // Writes outgoing_ to the socket.
+  void SendOutgoing();
   void RaiseAllSend(std::int16_t id, ByteView data);
 
   SocketControl& socket_;
@@ -159,8 +163,13 @@ class ServerSocket {
   // (or hello) waits here for the rest of its bytes, so it never holds more
   // than one packet's 65,543 bytes between arrivals.
   Bytes received_;
-  // Reused argument block for the cipher calls.
+  // Reused argument block for the handshake's cipher calls.
   kelvane::ByteStrBuffer argument_;
+  // Sealed packets not yet written to the socket, back to back; reused, so a
+  // login's packets cost no allocation once it has grown.
+  Bytes outgoing_;
+  // A packet's handler runs: what it sends is written when it returns.
+  bool dispatching_ = false;
   // Reused storage for the payloads the handlers build.
   Bytes scratch_;
   TrafficCounters traffic_;

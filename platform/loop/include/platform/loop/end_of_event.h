@@ -5,6 +5,8 @@
 // inside an EventScope (RunGuarded holds one), on the one event thread.
 #pragma once
 
+#include <cstdint>
+
 namespace quorvane {
 
 // A connection whose written bytes wait for the end of the event.
@@ -23,6 +25,9 @@ class PendingOutput {
 void FlushAtEndOfEvent(PendingOutput& output);
 // Takes `output` off the list: it ended, or goes away.
 void CancelFlush(PendingOutput& output);
+
+// The outermost event being handled, numbered from 1; 0 outside any event.
+std::uint64_t CurrentEventNumber();
 
 // The span of one event's handler. When the outermost scope ends it flushes
 // every output written to in it, including those written to by the flushes
