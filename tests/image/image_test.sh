@@ -90,7 +90,7 @@ start() {
   containers+=("$name")
   port=
   for _ in $(seq 100); do
-    port=$("${PODMAN[@]}" logs "$name" 2>&1 | sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p')
+    port=$("${PODMAN[@]}" logs "$name" 2>&1 | sed -n 's/^[0-9T:.-]*Z I listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p')
     [ -n "$port" ] && return
     [ "$("${PODMAN[@]}" inspect --format '{{.State.Running}}' "$name")" = true ] ||
       fail "$name ended: $("${PODMAN[@]}" logs "$name" 2>&1)"
@@ -138,7 +138,7 @@ stop() {
 # shutdown that first warns the players adds its checks here.
 check_shutdown() {
   [ "$2" -eq 0 ] || fail "$1 ended with status $2: $3"
-  grep -q '^quorvane: shutting down on SIGTERM$' <<<"$3" || fail "$1 did not shut down on SIGTERM: $3"
+  grep -Eq '^[0-9T:.-]+Z I shutting down on SIGTERM$' <<<"$3" || fail "$1 did not shut down on SIGTERM: $3"
 }
 
 echo "fresh volume"
