@@ -202,5 +202,27 @@ TEST_F(ControlTest, CtlSaysWhyItCannotConnect) {
   EXPECT_EQ(usage.WaitForExit(10s), 2);
 }
 
+// The console: the same commands on standard input, the answers on standard
+// output beside the log lines; the end of its input ends the console alone.
+TEST(ConsoleTest, CommandsOnStandardInputAreAnsweredAndItsEndLeavesTheServerServing) {
+  ChildProcess::Options options;
+  options.arguments = {QUORVANE_PROGRAM, "--headless", "--console", "--listen",
+                       "127.0.0.1",      "--port",     "0"};
+  options.input = "status\nkick 1\n";
+  ChildProcess server(options);
+  const auto listening = server.WaitForStderrLine("listening on 127.0.0.1:", 10s);
+  ASSERT_TRUE(listening);
+  const auto port =
+      static_cast<std::uint16_t>(std::stoi(listening->substr(listening->rfind(':') + 1)));
+  const auto status = server.WaitForStdoutLine("ok up ", 10s);
+  ASSERT_TRUE(status);
+  EXPECT_NE(status->find("0 of 2 slots taken"), std::string::npos) << *status;
+  EXPECT_TRUE(server.WaitForStdoutLine("error slot 1 is free", 10s));
+
+  SyncClient player("127.0.0.1", port, 1);
+  EXPECT_TRUE(player.Handshake(2s)) << "the end of the console's input ended the server";
+  EXPECT_EQ(server.Signal(SIGTERM, 5s), 0);
+}
+
 }  // namespace
 }  // namespace quorvane::testing
