@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -200,6 +201,23 @@ TEST_F(ControlTest, CtlSaysWhyItCannotConnect) {
   options.arguments = {QUORVANE_CTL, "--socket", Socket()};
   ChildProcess usage(options);
   EXPECT_EQ(usage.WaitForExit(10s), 2);
+}
+
+TEST_F(ControlTest, TheSocketIsTheServerGroupsAndALiveOneIsNotTakenOver) {
+  struct stat info {};
+  ASSERT_EQ(::stat(Socket().c_str(), &info), 0);
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0777, 0660u);
+
+  ChildProcess::Options options;
+  options.arguments = {QUORVANE_PROGRAM, "--headless", "--listen",         "127.0.0.1",
+                       "--port",         "0",          "--control-socket", Socket()};
+  ChildProcess second(options);
+  EXPECT_EQ(second.WaitForExit(10s), 1);
+  const std::vector<std::string> errors = second.StderrLines();
+  ASSERT_FALSE(errors.empty());
+  EXPECT_NE(errors.back().find(Socket()), std::string::npos) << errors.back();
+  EXPECT_EQ(Ctl({"status"}).status, 0) << "the running server lost its socket";
 }
 
 // The console: the same commands on standard input, the answers on standard
