@@ -25,6 +25,14 @@ class HostOperatorTest : public HostTest {
  protected:
   HostOperatorTest() { MakeOperator({}); }
 
+  // A fresh host under a fresh operator, which goes first: it leaves the
+  // host's observers on its way out.
+  void Rebuild(const HostSettings& settings, OperatorSettings operatorSettings) {
+    operator_.reset();
+    Build(settings);
+    MakeOperator(std::move(operatorSettings));
+  }
+
   void MakeOperator(OperatorSettings settings) {
     operator_.reset();
     operator_ = std::make_unique<HostOperator>(
@@ -178,8 +186,7 @@ TEST_F(HostOperatorTest, UnbanRemovesExactlyThatRangeAndAFailedStoreChangesNothi
 TEST_F(HostOperatorTest, BansListsAutomaticBansAndUnbanLiftsOne) {
   HostSettings settings = Defaults();
   settings.admission.autoban = Autoban{1, 60s, 300s};
-  Build(settings);
-  MakeOperator({});
+  Rebuild(settings, {});
   listener_.peer = {"192.0.2.9", 5000};
   Connect(1);
   form_->Slot(0).Closer();
@@ -236,8 +243,7 @@ TEST_F(HostOperatorTest, ShutdownEndsAtOnceWithNoPlayerAndCancelServesAgain) {
   EXPECT_EQ(operator_->Shutdown(std::nullopt, "", kAlice).text, "shutting down now");
   EXPECT_EQ(hooks_, std::vector<std::string>{"end"});
 
-  Build(Defaults());
-  MakeOperator({.shutdownGrace = 20s, .shutdownText = "Maintenance"});
+  Rebuild(Defaults(), {.shutdownGrace = 20s, .shutdownText = "Maintenance"});
   hooks_.clear();
   TwoPlayers();
   operator_->Terminate("SIGTERM");
