@@ -9,7 +9,7 @@ to the server's own settings, where the tree defines them:
   (platform/agones/include/platform/agones/agones_sdk.h) against the
   GameServer's health period;
 - the players list: kAgonesPlayersList and kSlotCount
-  (host/include/host/form1.h) against spec.lists;
+  (host/include/host/form1.h) against the GameServer's lists;
 - the time the server may take to end: the default of the "shutdown-grace"
   row when the option table has one (none yet: the server ends at once), plus
   kAgonesShutdownTime and kExitFlushTime (platform/app/main.cpp), inside
@@ -25,6 +25,9 @@ import re
 import sys
 
 import yaml
+
+# The key under which Kubernetes keeps an object's desired state.
+DESIRED = "spec"
 
 
 class Checks:
@@ -159,11 +162,11 @@ def check_pod(checks, where, pod, container_name, server, image, agones):
     return container, port
 
 
-def check_game_server(checks, where, spec, server, image):
-    name = spec.get("container")
-    ports = spec.get("ports", [])
+def check_game_server(checks, where, desired, server, image):
+    name = desired.get("container")
+    ports = desired.get("ports", [])
     checks.expect(len(ports) == 1, where, f"{len(ports)} ports; the map has one")
-    pod = spec.get("template", {}).get("spec", {})
+    pod = desired.get("template", {}).get(DESIRED, {})
     _, port = check_pod(checks, where, pod, name, server, image, agones=True)
     for entry in ports:
         checks.expect(entry.get("protocol") == "TCP", where,
@@ -175,7 +178,7 @@ def check_game_server(checks, where, spec, server, image):
                       where, f"portPolicy {entry.get('portPolicy')}")
         checks.expect(entry.get("container", name) == name, where, "the port is on another container")
 
-    health = spec.get("health", {})
+    health = desired.get("health", {})
     period = health.get("periodSeconds", 5)
     checks.expect(not health.get("disabled", False), where, "health checking is disabled")
     # One late ping must not count as a failure: two pings in every period.
@@ -184,15 +187,15 @@ def check_game_server(checks, where, spec, server, image):
                   f"{server['health_ms'] / 1000:g} s, at least two pings a period are needed")
     checks.expect(health.get("failureThreshold", 3) >= 1, where, "failureThreshold below 1")
 
-    lists = spec.get("lists", {})
+    lists = desired.get("lists", {})
     players = lists.get(server["players_list"])
     checks.expect(isinstance(players, dict), where, f"no list {server['players_list']!r}")
     if isinstance(players, dict):
         checks.expect(players.get("capacity") == server["slots"], where,
                       f"players capacity {players.get('capacity')}, a map has "
                       f"{server['slots']} slots")
-    checks.expect("players" not in spec, where,
-                  "spec.players is the alpha player tracking; the server fills spec.lists")
+    checks.expect("players" not in desired, where,
+                  "players is the alpha player tracking; the server fills lists")
 
 
 def check_agones(checks, root, server, image):
@@ -204,31 +207,31 @@ def check_agones(checks, root, server, image):
     for where, document in documents:
         kind = document.get("kind")
         where = f"{where} ({kind})"
-        spec = document.get("spec", {})
+        desired = document.get(DESIRED, {})
         if kind == "GameServer":
             checks.expect(document.get("apiVersion") == "agones.dev/v1", where, "apiVersion")
-            check_game_server(checks, where, spec, server, image)
+            check_game_server(checks, where, desired, server, image)
         elif kind == "Fleet":
             checks.expect(document.get("apiVersion") == "agones.dev/v1", where, "apiVersion")
             fleets.add(document["metadata"]["name"])
-            check_game_server(checks, where, spec.get("template", {}).get("spec", {}), server,
+            check_game_server(checks, where, desired.get("template", {}).get(DESIRED, {}), server,
                               image)
     for where, document in documents:
         kind = document.get("kind")
-        spec = document.get("spec", {})
+        desired = document.get(DESIRED, {})
         if kind == "FleetAutoscaler":
             checks.expect(document.get("apiVersion") == "autoscaling.agones.dev/v1", where,
                           "apiVersion")
-            checks.expect(spec.get("fleetName") in fleets, where,
-                          f"fleetName {spec.get('fleetName')!r} names no Fleet here")
-            buffer = spec.get("policy", {}).get("buffer", {})
-            checks.expect(spec.get("policy", {}).get("type") == "Buffer", where, "not a Buffer policy")
+            checks.expect(desired.get("fleetName") in fleets, where,
+                          f"fleetName {desired.get('fleetName')!r} names no Fleet here")
+            buffer = desired.get("policy", {}).get("buffer", {})
+            checks.expect(desired.get("policy", {}).get("type") == "Buffer", where, "not a Buffer policy")
             checks.expect(buffer.get("minReplicas", 0) <= buffer.get("maxReplicas", -1), where,
                           "minReplicas above maxReplicas")
             checks.expect(buffer.get("bufferSize", 0) <= buffer.get("maxReplicas", -1), where,
                           "bufferSize above maxReplicas")
         elif kind == "GameServerAllocation":
-            labels = spec.get("selectors", [{}])[0].get("matchLabels", {})
+            labels = desired.get("selectors", [{}])[0].get("matchLabels", {})
             checks.expect(labels.get("agones.dev/fleet") in fleets, where,
                           "the allocation selects no Fleet here")
 
@@ -244,11 +247,11 @@ def check_kubernetes(checks, root, server, image):
     if len(workloads) != 1 or len(by_kind.get("Service", [])) != 1:
         return
     where, workload = workloads[0]
-    spec = workload["spec"]
-    checks.expect(spec.get("replicas", 1) == 1, where, "a map is one process: replicas 1")
-    pod = spec["template"]["spec"]
-    labels = spec["template"].get("metadata", {}).get("labels", {})
-    checks.expect(all(labels.get(k) == v for k, v in spec["selector"]["matchLabels"].items()),
+    desired = workload[DESIRED]
+    checks.expect(desired.get("replicas", 1) == 1, where, "a map is one process: replicas 1")
+    pod = desired["template"][DESIRED]
+    labels = desired["template"].get("metadata", {}).get("labels", {})
+    checks.expect(all(labels.get(k) == v for k, v in desired["selector"]["matchLabels"].items()),
                   where, "the selector does not match the pod's labels")
     container, port = check_pod(checks, where, pod, pod["containers"][0]["name"], server, image,
                                 agones=False)
@@ -272,10 +275,10 @@ def check_kubernetes(checks, root, server, image):
                           f"{http[0]}:{http[1]}")
 
     service_where, service = by_kind["Service"][0]
-    service_spec = service["spec"]
-    checks.expect(all(labels.get(k) == v for k, v in service_spec.get("selector", {}).items()),
+    service_desired = service[DESIRED]
+    checks.expect(all(labels.get(k) == v for k, v in service_desired.get("selector", {}).items()),
                   service_where, "the selector does not match the pod's labels")
-    for entry in service_spec.get("ports", []):
+    for entry in service_desired.get("ports", []):
         target = entry.get("targetPort", entry.get("port"))
         target_port = ports[target]["containerPort"] if target in ports else target
         checks.expect(target_port == port, service_where,
