@@ -1,45 +1,11 @@
 #include "mask.h"
 
-#include <cstring>
-
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
 namespace kelvane::detail {
 namespace {
-
-// Below this many bytes a vector path's alignment head and tail would cost
-// more than its body saves, and the call through the chosen path with them.
-constexpr std::size_t kVectorThreshold = 256;
-
-inline unsigned char KeyByte(std::uint32_t key32, std::size_t offset) {
-  return static_cast<unsigned char>(key32 >> (8 * (offset % 4)));
-}
-
-// Bytes `from` to `to`, each with the key byte of its offset.
-inline void MaskBytes(const unsigned char* in, unsigned char* out, std::size_t from, std::size_t to,
-                      std::uint32_t key32) {
-  for (std::size_t i = from; i < to; ++i) out[i] = in[i] ^ KeyByte(key32, i);
-}
-
-// Eight bytes at a time, with the key laid out as memory meets it whatever
-// the host's byte order.
-void MaskPortable(const unsigned char* in, unsigned char* out, std::size_t n, std::uint32_t key32) {
-  const unsigned char pattern[8] = {KeyByte(key32, 0), KeyByte(key32, 1), KeyByte(key32, 2),
-                                    KeyByte(key32, 3), KeyByte(key32, 0), KeyByte(key32, 1),
-                                    KeyByte(key32, 2), KeyByte(key32, 3)};
-  std::uint64_t key64;
-  std::memcpy(&key64, pattern, sizeof key64);
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t v;
-    std::memcpy(&v, in + i, sizeof v);
-    v ^= key64;
-    std::memcpy(out + i, &v, sizeof v);
-  }
-  MaskBytes(in, out, i, n, key32);
-}
 
 #if defined(__x86_64__)
 // The key as it meets the bytes from `offset` on; x86 is little-endian, so a
@@ -187,11 +153,8 @@ bool UseMaskPath(MaskPath path) {
   return true;
 }
 
-void MaskGroups(const unsigned char* in, unsigned char* out, std::size_t n, std::uint32_t key32) {
-  if (n < kVectorThreshold) {
-    MaskPortable(in, out, n, key32);
-    return;
-  }
+void MaskGroupsWide(const unsigned char* in, unsigned char* out, std::size_t n,
+                    std::uint32_t key32) {
   Current().body(in, out, n, key32);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kelvane::detail {
 
@@ -20,8 +21,62 @@ MaskPath ActiveMaskPath();
 // lacks it. Not to be called while another thread masks.
 bool UseMaskPath(MaskPath path);
 
+inline unsigned char KeyByte(std::uint32_t key32, std::size_t offset) {
+  return static_cast<unsigned char>(key32 >> (8 * (offset % 4)));
+}
+
+// Bytes `from` to `to`, each with the key byte of its offset.
+inline void MaskBytes(const unsigned char* in, unsigned char* out, std::size_t from, std::size_t to,
+                      std::uint32_t key32) {
+  for (std::size_t i = from; i < to; ++i) out[i] = in[i] ^ KeyByte(key32, i);
+}
+
+// Eight bytes at a time, with the key laid out as memory meets it whatever
+// the host's byte order: the portable path, and every short payload's.
+inline void MaskPortable(const unsigned char* in, unsigned char* out, std::size_t n,
+                         std::uint32_t key32) {
+  const unsigned char pattern[8] = {KeyByte(key32, 0), KeyByte(key32, 1), KeyByte(key32, 2),
+                                    KeyByte(key32, 3), KeyByte(key32, 0), KeyByte(key32, 1),
+                                    KeyByte(key32, 2), KeyByte(key32, 3)};
+  std::uint64_t key64;
+  std::memcpy(&key64, pattern, sizeof key64);
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t v;
+    std::memcpy(&v, in + i, sizeof v);
+    v ^= key64;
+    std::memcpy(out + i, &v, sizeof v);
+  }
+  if (i + 4 <= n) {
+    std::uint32_t v;
+    std::uint32_t key;
+    std::memcpy(&v, in + i, sizeof v);
+    std::memcpy(&key, pattern, sizeof key);
+    v ^= key;
+    std::memcpy(out + i, &v, sizeof v);
+    i += 4;
+  }
+  MaskBytes(in, out, i, n, key32);
+}
+
+// Below this many bytes a vector path's alignment head and tail would cost
+// more than its body saves, and so would the call through the chosen path.
+inline constexpr std::size_t kVectorThreshold = 256;
+
+// MaskGroups on the chosen path, for at least kVectorThreshold bytes.
+void MaskGroupsWide(const unsigned char* in, unsigned char* out, std::size_t n,
+                    std::uint32_t key32);
+
 // out[i] = in[i] XOR byte i % 4 of `key32` (little-endian) for i < n, where n
-// is a multiple of 4. `in` and `out` are either the same bytes or apart.
-void MaskGroups(const unsigned char* in, unsigned char* out, std::size_t n, std::uint32_t key32);
+// is a multiple of 4. `in` and `out` are either the same bytes or apart. Short
+// payloads, most of a session's, are masked here without a call.
+inline void MaskGroups(const unsigned char* in, unsigned char* out, std::size_t n,
+                       std::uint32_t key32) {
+  if (n < kVectorThreshold) {
+    MaskPortable(in, out, n, key32);
+  } else {
+    MaskGroupsWide(in, out, n, key32);
+  }
+}
 
 }  // namespace kelvane::detail
