@@ -20,6 +20,15 @@ void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
   if (!file) throw std::runtime_error("cannot write " + path.string());
 }
 
+// The sample as the repository ships it, so that its login is the reply a
+// fresh install answers.
+void CopySample(const std::filesystem::path& root, const char* name) {
+  const std::filesystem::path sample(QUORVANE_SAMPLE_DATA);
+  for (const char* folder : {"characters", "items"}) {
+    std::filesystem::copy_file(sample / folder / name, root / folder / name);
+  }
+}
+
 }  // namespace
 
 BenchData::BenchData() {
@@ -53,6 +62,7 @@ BenchData::BenchData() {
   for (const char* name : {kCharacterName, kPartnerName}) {
     WriteFile(root_ / "items" / name, testing::ItemFile(items));
   }
+  CopySample(root_, kSample.name);
 }
 
 BenchData::~BenchData() {

@@ -34,11 +34,11 @@ std::vector<Placement> Placements() {
   if (cpus.empty()) throw std::runtime_error("no CPU to run on");
   const std::string first = std::to_string(cpus[0]);
   std::vector<Placement> placements{
-      {"all on CPU " + first, "one-cpu", cpus[0], cpus[0]},
+      {"all on CPU " + first, "one-cpu", cpus[0], cpus[0], false},
   };
   if (cpus.size() == 2) {
     placements.push_back({"client on CPU " + first + ", servers on CPU " + std::to_string(cpus[1]),
-                          "apart", cpus[0], cpus[1]});
+                          "apart", cpus[0], cpus[1], true});
   }
   return placements;
 }

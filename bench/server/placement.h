@@ -16,6 +16,7 @@ struct Placement {
   std::string key;   // in file names
   int clientCpu;
   int serverCpu;
+  bool apart;  // the client on a CPU of its own
 };
 
 // Everything on one CPU, then, when this process may use two, the client

@@ -56,7 +56,8 @@ class RawEcho : public PeerProcess {
 // Accepts the sender, then the receiver. For every whole `packetSize` bytes
 // the sender writes, it writes `echoSize` bytes back to the sender and
 // `relaySize` bytes to the receiver, a whole read's worth at a time, as the
-// server does with the packets of one arrival.
+// server does with the packets of one arrival: one packet at a time or a
+// stream alike.
 class RawForwarder : public PeerProcess {
  public:
   RawForwarder(std::size_t packetSize, std::size_t echoSize, std::size_t relaySize);

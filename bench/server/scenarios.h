@@ -1,4 +1,4 @@
-// The three measurements of the server, each beside its raw baseline taken
+// The measurements of the server, each beside its raw baseline taken
 // in the same run over the same loopback with the same byte counts. The
 // baselines start on `serverCpu`, where the server runs.
 #pragma once
@@ -17,7 +17,8 @@ struct Counts {
   std::size_t warmUp = 1000;
   std::size_t pings = 10000;
   std::size_t logins = 2000;
-  std::size_t relayed = 10000;  // one at a time, per opcode
+  std::size_t relayed = 10000;   // one at a time, per opcode
+  std::size_t streamed = 20000;  // chat lines relayed as a stream
   std::size_t refused = 2000;
 };
 
@@ -37,24 +38,26 @@ struct Players {
 };
 Players TwoPlayers(std::uint16_t port);
 
-// Logs `player` in once as `name` and checks the whole answer, with the 205s
-// of the `othersShown` players already there after the welcome line; returns
-// its byte count.
-std::size_t LogIn(ProtocolPeer& player, std::string_view name = kCharacterName,
+// Logs `player` in once as `character` and checks the whole answer, with the
+// 205s of the `othersShown` players already there after the welcome line;
+// returns its byte count.
+std::size_t LogIn(ProtocolPeer& player, const BenchCharacter& character,
                   std::size_t othersShown = 0);
 
-// A player connected and logged in as `name`. Retries for a while when the
-// server turns it away because it has not yet seen an earlier player leave:
-// no slot free, or the character still in play.
-ProtocolPeer LoggedInPlayer(std::uint16_t port, std::uint32_t clientSeed, std::string_view name,
-                            std::size_t othersShown = 0);
+// A player connected and logged in as `character`. Retries for a while when
+// the server turns it away because it has not yet seen an earlier player
+// leave: no slot free, or the character still in play.
+ProtocolPeer LoggedInPlayer(std::uint16_t port, std::uint32_t clientSeed,
+                            const BenchCharacter& character, std::size_t othersShown = 0);
 
 // 124 answered by 125, against a raw echo of 8 bytes answered by 9.
 Measurement MeasurePing(ProtocolPeer& player, const Counts& counts, int serverCpu);
 
-// 200 until the last byte of the welcome line, against a raw burst of the
-// same byte count.
-Measurement MeasureLogin(ProtocolPeer& player, const Counts& counts, int serverCpu);
+// 200 as `character` until the last byte of the welcome line, against a raw
+// burst of the same byte count. `label` tells the reply apart in the figure's
+// name ("caster's ").
+Measurement MeasureLogin(ProtocolPeer& player, const BenchCharacter& character,
+                         std::string_view label, const Counts& counts, int serverCpu);
 
 // Connections from a stranger's address (127.0.0.2), admitted by every
 // rule, while both slots are held: the server refuses each; against a raw
@@ -65,5 +68,10 @@ Measurement MeasureRefusal(std::uint16_t port, const Counts& counts, int serverC
 // flight at a time, against a raw forwarder between two plain client sockets.
 Measurement MeasureRelayLatency(ProtocolPeer& sender, ProtocolPeer& receiver, std::int16_t opcode,
                                 const Counts& counts, int serverCpu);
+
+// 302 chat lines streamed from `sender` to `receiver`, the echoes read back
+// meanwhile, against the same raw forwarder: packets relayed a second.
+Measurement MeasureRelayThroughput(ProtocolPeer& sender, ProtocolPeer& receiver,
+                                   const Counts& counts, int serverCpu);
 
 }  // namespace quorvane::bench

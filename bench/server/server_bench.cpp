@@ -1,5 +1,6 @@
 // server_bench: starts the real server on 127.0.0.1 and measures the ping
-// round trip, the login latency and the relay against raw socket baselines
+// round trip, the login latency of two characters, the relay's latency and
+// throughput and the refusal of a connection against raw socket baselines
 // taken in the same run, with every process pinned to a CPU, in each
 // placement and over several runs; writes each placement's relay latency
 // distribution as a CSV.
@@ -34,9 +35,10 @@ constexpr int kMostRuns = 20;
 // benchmark's thousands of requests away or slow them belongs here, off.
 // Every relay measurement opens fresh connections from 127.0.0.1, the ping
 // player waits long before its first login, and the relay measurements send
-// far more than a player would. The defences stay on the path, their limits
-// out of reach: the soft limit at the send bound, rates no run comes near. The
-// login figure times repeated logins on one connection: no login rate limit.
+// far more than a player would, the throughput run as fast as it can. The
+// defences stay on the path, their limits out of reach: the soft limit at the
+// send bound, rates no run comes near. The login figures time repeated logins
+// on one connection: no login rate limit.
 const std::vector<std::string> kBenchServerFlags{
     "--autoban",    "off", "--login-timeout", "0",   "--relay-soft-limit", "4194304",
     "--relay-rate", "1e9", "--relay-bytes",   "1e9", "--login-rate",       "0"};
@@ -55,8 +57,8 @@ Counts Scaled(double scale) {
     return std::max<std::size_t>(10, static_cast<std::size_t>(count * scale));
   };
   const Counts full;
-  return {times(full.warmUp), times(full.pings), times(full.logins), times(full.relayed),
-          times(full.refused)};
+  return {times(full.warmUp),  times(full.pings),    times(full.logins),
+          times(full.relayed), times(full.streamed), times(full.refused)};
 }
 
 // Every measurement once, on a fresh server.
@@ -75,11 +77,19 @@ std::vector<Measurement> OneRun(const Options& options, const BenchData& data,
   {
     ProtocolPeer player = ConnectPlayer(server.port(), kPlayerSeed);
     measured.push_back(MeasurePing(player, counts, cpu));
-    measured.push_back(MeasureLogin(player, counts, cpu));
+    measured.push_back(MeasureLogin(player, kCaster, "caster's ", counts, cpu));
+  }
+  {
+    ProtocolPeer player = ConnectPlayer(server.port(), kPlayerSeed);
+    measured.push_back(MeasureLogin(player, kSample, "", counts, cpu));
   }
   for (const std::int16_t opcode : {quorvane::opcode::kSay, quorvane::opcode::kMove}) {
     Players players = TwoPlayers(server.port());
     measured.push_back(MeasureRelayLatency(players.sender, players.receiver, opcode, counts, cpu));
+  }
+  {
+    Players players = TwoPlayers(server.port());
+    measured.push_back(MeasureRelayThroughput(players.sender, players.receiver, counts, cpu));
   }
   {
     // Both slots held while strangers knock.
@@ -115,8 +125,9 @@ void Run(const Options& options) {
   const std::vector<Placement> placements = Placements();
   std::cout << "quorvane server benchmark on 127.0.0.1: " << options.runs << " runs per placement, "
             << "each on a fresh server with " << counts.pings << " pings, " << counts.logins
-            << " logins, " << counts.relayed << " packets relayed one at a time per opcode and "
-            << counts.refused << " refused connections\n";
+            << " logins per character, " << counts.relayed
+            << " packets relayed one at a time per opcode, " << counts.streamed
+            << " chat lines relayed as a stream and " << counts.refused << " refused connections\n";
   if (placements.size() == 1) {
     std::cout << "only one CPU is available: the client cannot run apart from the server\n";
   }
@@ -129,7 +140,7 @@ void Run(const Options& options) {
       runs.push_back(OneRun(options, data, placement, counts));
     }
     std::cout << "\n" << placement.name << "; medians over " << options.runs << " runs\n";
-    met = PrintFigures(std::cout, Summarise(runs)) && met;
+    met = PrintFigures(std::cout, Summarise(runs), placement) && met;
     const std::filesystem::path csv = options.results / ("relay-latency-" + placement.key + ".csv");
     WriteQuantiles(csv, ChartSeries(runs));
     std::cout << "relay latency distribution: " << csv.string() << "\n";

@@ -40,4 +40,12 @@ struct RelayLink {
 Samples RelayOneAtATime(const RelayLink& link, std::span<const Message> packets,
                         const Check& checkEcho, const Check& checkRelay);
 
+// Packets of one size streamed from the sender in bursts, as fast as the
+// relay takes them with at most `window` packets sent but not yet relayed,
+// while the echoes to the sender and the relayed bytes are read as they
+// come: a sample is a burst's time per packet, from its first write until
+// the last relayed and echoed byte. The checks see a whole burst's bytes.
+Samples StreamRelay(const RelayLink& link, std::span<const Message> packets, std::size_t window,
+                    const Check& checkEcho, const Check& checkRelay);
+
 }  // namespace quorvane::bench

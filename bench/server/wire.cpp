@@ -152,4 +152,13 @@ std::size_t ReceiveSome(int fd, std::span<std::uint8_t> into) {
   }
 }
 
+std::size_t SendSome(int fd, std::span<const std::uint8_t> bytes) {
+  for (;;) {
+    const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent >= 0) return static_cast<std::size_t>(sent);
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (errno != EINTR) Fail("send");
+  }
+}
+
 }  // namespace quorvane::bench

@@ -49,5 +49,8 @@ void SendAll(int fd, std::span<const std::uint8_t> bytes);
 void ReceiveExactly(int fd, std::span<std::uint8_t> into);
 // What one read yields, up to into.size(); 0 when the peer closed.
 std::size_t ReceiveSome(int fd, std::span<std::uint8_t> into);
+// What one write takes without waiting, up to bytes.size(); 0 when the
+// socket has no room.
+std::size_t SendSome(int fd, std::span<const std::uint8_t> bytes);
 
 }  // namespace quorvane::bench
