@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "data_file_read.h"
+#include "platform/loop/end_of_event.h"
 #include "platform/loop/guarded.h"
 
 namespace quorvane {
@@ -156,7 +157,12 @@ std::optional<std::string> CachedDataFolder::Find(DataKind kind, std::string_vie
 }
 
 void CachedDataFolder::Refresh() {
-  TakeEvents();
+  // Outside any event (start-up, a test by hand), every lookup reads.
+  const std::uint64_t event = CurrentEventNumber();
+  if (event == 0 || event != eventsTakenIn_) {
+    TakeEvents();
+    eventsTakenIn_ = event;
+  }
   // Unwatched, the data folder is tried again at each lookup, one failing
   // call while it stays so.
   if (rootStale_ || rootWatch_ < 0) {

@@ -21,6 +21,7 @@
 #include <QSocketNotifier>
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -115,6 +116,10 @@ class CachedDataFolder final : public DataFolder {
   int inotify_;
   int rootWatch_ = -1;
   bool rootStale_ = true;
+  // The event whose notifications were last taken: the kernel queues a
+  // change's notification before the write that made it returns, so one
+  // read per event sees every change made before the event began.
+  std::uint64_t eventsTakenIn_ = 0;
   std::array<Folder, std::size(kDataKinds)> folders_;
   DirectDataFolder direct_;
   Bytes bytes_;
