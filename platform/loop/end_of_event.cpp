@@ -3,9 +3,11 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <vector>
 
 #include "platform/loop/escaped_failure.h"
+#include "platform/output/non_blocking_output.h"
 
 namespace quorvane {
 namespace {
@@ -17,6 +19,8 @@ struct Waiting {
   bool posted = false;
   std::uint64_t events = 0;   // outermost events begun
   std::uint64_t current = 0;  // the one being handled, or 0
+  // Standard error and the log file wait for the sends.
+  std::optional<NonBlockingOutput::Hold> lines;
 };
 
 Waiting& Current() {
@@ -74,7 +78,10 @@ std::uint64_t CurrentEventNumber() {
 
 EventScope::EventScope() noexcept {
   Waiting& waiting = Current();
-  if (++waiting.depth == 1) waiting.current = ++waiting.events;
+  if (++waiting.depth == 1) {
+    waiting.current = ++waiting.events;
+    waiting.lines.emplace();
+  }
 }
 
 // Still inside the scope while flushing, so that what the flushes write joins
@@ -88,6 +95,7 @@ EventScope::~EventScope() {
       waiting.outputs.erase(waiting.outputs.begin());
       FlushOne(*next);
     }
+    waiting.lines.reset();
   }
   if (--waiting.depth == 0) waiting.current = 0;
 }

@@ -11,8 +11,36 @@
 #include <algorithm>
 #include <cerrno>
 #include <utility>
+#include <vector>
 
 namespace quorvane {
+namespace {
+
+struct Holding {
+  int depth = 0;
+  std::vector<NonBlockingOutput*> outputs;
+};
+
+// Never destroyed, as the standard streams are not.
+Holding& Holds() {
+  static Holding* const holding = new Holding;
+  return *holding;
+}
+
+}  // namespace
+
+NonBlockingOutput::Hold::Hold() noexcept {
+  ++Holds().depth;
+}
+
+NonBlockingOutput::Hold::~Hold() {
+  Holding& holding = Holds();
+  if (--holding.depth > 0) return;
+  for (NonBlockingOutput* output : std::exchange(holding.outputs, {})) {
+    output->held_ = false;
+    output->WriteOut();
+  }
+}
 
 NonBlockingOutput::NonBlockingOutput(int fd, std::string streamName, std::size_t capacity)
     : fd_(fd), streamName_(std::move(streamName)), capacity_(capacity) {
@@ -35,6 +63,12 @@ NonBlockingOutput::NonBlockingOutput(int fd, std::string streamName, std::size_t
 }
 
 NonBlockingOutput::~NonBlockingOutput() {
+  // What a hold kept back goes out now, as far as the descriptor takes it:
+  // a log file reopened during an event keeps that event's lines.
+  if (held_) {
+    std::erase(Holds().outputs, this);
+    WriteOut();
+  }
   writable_.reset();
   if (ownFd_ >= 0) ::close(ownFd_);
   if (restoreFlags_ >= 0) ::fcntl(fd_, F_SETFL, restoreFlags_);
@@ -59,6 +93,10 @@ void NonBlockingOutput::Write(std::string_view line) {
     head_ = 0;
   }
   queue_.append(line);
+  if (Holds().depth > 0) {
+    if (!std::exchange(held_, true)) Holds().outputs.push_back(this);
+    return;
+  }
   WriteOut();
 }
 

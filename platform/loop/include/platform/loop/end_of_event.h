@@ -1,8 +1,10 @@
 // Output written while one event is handled goes out when that event's
 // handler returns: one send per connection however many packets the handler
 // wrote to it, and a packet relayed to the other player leaves in the same
-// pass as the answer to its writer. Every handler the event loop calls runs
-// inside an EventScope (RunGuarded holds one), on the one event thread.
+// pass as the answer to its writer. The lines the event wrote to standard
+// error and the log file follow its sends, in one write each. Every handler
+// the event loop calls runs inside an EventScope (RunGuarded holds one), on
+// the one event thread.
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,9 @@
 // how many were lost. A descriptor that fails (a full disk, an I/O error, a
 // file at its size limit) loses what is queued and each line until writing
 // works again; its owner is told when it fails and when it works again.
+// While an OutputHold lives, lines only queue: the event loop holds them for
+// the length of each event, so that an event's replies reach the kernel
+// before its diagnostics, and its lines leave in one write.
 #pragma once
 
 #include <QSocketNotifier>
@@ -46,6 +49,16 @@ class NonBlockingOutput {
   // some of it was not.
   bool Flush(std::chrono::milliseconds timeout);
 
+  // Lines written during it wait until the outermost hold ends, then every
+  // output that got some writes them out. On the event thread only.
+  class Hold {
+   public:
+    Hold() noexcept;
+    ~Hold();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+  };
+
   std::size_t Queued() const { return queue_.size() - head_; }
   // Lines dropped since the start: not fitting, not written for a failure,
   // or left for a reader that has gone.
@@ -81,6 +94,7 @@ class NonBlockingOutput {
   std::uint64_t lostWhileFailing_ = 0;
   bool midLine_ = false;  // a failure cut a line short
   std::unique_ptr<QSocketNotifier> writable_;
+  bool held_ = false;  // on the list of outputs a hold keeps waiting
 };
 
 // The program's standard output and standard error, made on first use and
