@@ -179,6 +179,9 @@ void CachedDataFolder::Refresh() {
     for (const std::string& name : folder.changed) RefreshEntry(folder, name);
     folder.changed.clear();
   }
+  // Watched only while a worker may count it up: every descriptor the event
+  // loop watches costs each of its waits a little.
+  if (doneNotifier_) doneNotifier_->setEnabled(Rebuilding());
 }
 
 void CachedDataFolder::TakeEvents() {
