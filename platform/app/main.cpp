@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 
 #include "host/empty_map_watch.h"
 #include "host/player_roster.h"
@@ -21,6 +22,7 @@
 #include "platform/control/command_desk.h"
 #include "platform/control/console.h"
 #include "platform/control/control_socket.h"
+#include "platform/loop/epoll_event_dispatcher.h"
 #include "platform/loop/qt_clock.h"
 #include "platform/monitoring/http_endpoint.h"
 #include "platform/options/server_options.h"
@@ -152,6 +154,15 @@ int main(int argc, char* argv[]) {
   // an eventfd each time a socket starts or stops waiting to write, several
   // system calls on every reply. An empty QT_NO_GLIB keeps GLib's.
   if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+  // Headless, on epoll: Qt's loop polls every watched descriptor at each
+  // wait. A window needs the platform's own loop.
+  if (headless) {
+    try {
+      QCoreApplication::setEventDispatcher(new quorvane::EpollEventDispatcher);
+    } catch (const std::runtime_error&) {
+      // Out of descriptors already: Qt's own loop will do.
+    }
+  }
   const std::unique_ptr<QCoreApplication> app = headless
                                                     ? std::make_unique<QCoreApplication>(argc, argv)
                                                     : std::make_unique<QApplication>(argc, argv);
