@@ -35,11 +35,11 @@ inline void MaskBytes(const unsigned char* in, unsigned char* out, std::size_t f
 // the host's byte order: the portable path, and every short payload's.
 inline void MaskPortable(const unsigned char* in, unsigned char* out, std::size_t n,
                          std::uint32_t key32) {
-  const unsigned char pattern[8] = {KeyByte(key32, 0), KeyByte(key32, 1), KeyByte(key32, 2),
-                                    KeyByte(key32, 3), KeyByte(key32, 0), KeyByte(key32, 1),
-                                    KeyByte(key32, 2), KeyByte(key32, 3)};
-  std::uint64_t key64;
-  std::memcpy(&key64, pattern, sizeof key64);
+  const unsigned char pattern[4] = {KeyByte(key32, 0), KeyByte(key32, 1), KeyByte(key32, 2),
+                                    KeyByte(key32, 3)};
+  std::uint32_t key;
+  std::memcpy(&key, pattern, sizeof key);
+  const std::uint64_t key64 = key | std::uint64_t{key} << 32;
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     std::uint64_t v;
@@ -49,9 +49,7 @@ inline void MaskPortable(const unsigned char* in, unsigned char* out, std::size_
   }
   if (i + 4 <= n) {
     std::uint32_t v;
-    std::uint32_t key;
     std::memcpy(&v, in + i, sizeof v);
-    std::memcpy(&key, pattern, sizeof key);
     v ^= key;
     std::memcpy(out + i, &v, sizeof v);
     i += 4;

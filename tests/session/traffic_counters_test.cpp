@@ -27,6 +27,8 @@ TEST(OpcodeIndexTest, FindsEachOpcodeOnlyInItsOwnDirection) {
   }
   EXPECT_EQ(OpcodeIndex(0, kIn), kUnlistedOpcode);
   EXPECT_EQ(OpcodeIndex(-1, kOut), kUnlistedOpcode);
+  EXPECT_EQ(OpcodeIndex(INT16_MAX, kIn), kUnlistedOpcode);
+  EXPECT_EQ(OpcodeIndex(INT16_MIN, kOut), kUnlistedOpcode);
 }
 
 class TrafficCountersTest : public ::testing::Test {

@@ -5,6 +5,7 @@
 // grow, for as long as the session object lives.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -33,14 +34,39 @@ struct PacketTally {
 // The tally index of opcodes that the table does not list for a direction.
 inline constexpr std::size_t kUnlistedOpcode = kOpcodeTable.size();
 
-// The position of `value` in kOpcodeTable for `direction`, or kUnlistedOpcode.
-constexpr std::size_t OpcodeIndex(std::int16_t value, PacketDirection direction) {
+namespace detail {
+
+inline constexpr std::int16_t kHighestListedOpcode = [] {
+  std::int16_t highest = 0;
+  for (const OpcodeInfo& info : kOpcodeTable) highest = std::max(highest, info.value);
+  return highest;
+}();
+
+// Every value up to the highest listed, mapped to its position in
+// kOpcodeTable for one direction: a packet is counted with one look-up.
+constexpr auto OpcodeIndexTable(PacketDirection direction) {
+  std::array<std::uint8_t, kHighestListedOpcode + 1> table{};
+  table.fill(static_cast<std::uint8_t>(kUnlistedOpcode));
   for (std::size_t index = 0; index < kOpcodeTable.size(); ++index) {
-    if (kOpcodeTable[index].value == value && kOpcodeTable[index].direction == direction) {
-      return index;
+    const OpcodeInfo& info = kOpcodeTable[index];
+    if (info.direction == direction && info.value >= 0) {
+      table[static_cast<std::size_t>(info.value)] = static_cast<std::uint8_t>(index);
     }
   }
-  return kUnlistedOpcode;
+  return table;
+}
+
+inline constexpr auto kClientToServerIndex = OpcodeIndexTable(PacketDirection::kClientToServer);
+inline constexpr auto kServerToClientIndex = OpcodeIndexTable(PacketDirection::kServerToClient);
+
+}  // namespace detail
+
+// The position of `value` in kOpcodeTable for `direction`, or kUnlistedOpcode.
+constexpr std::size_t OpcodeIndex(std::int16_t value, PacketDirection direction) {
+  if (value < 0 || value > detail::kHighestListedOpcode) return kUnlistedOpcode;
+  const auto& table = direction == PacketDirection::kClientToServer ? detail::kClientToServerIndex
+                                                                    : detail::kServerToClientIndex;
+  return table[static_cast<std::size_t>(value)];
 }
 
 struct TrafficCounters {
