@@ -27,6 +27,7 @@ std::optional<std::vector<ItemRecord>> LoadItems(DataFolder& data, std::string_v
   if (!bytes) return std::nullopt;
 
   std::vector<ItemRecord> records;
+  records.reserve(bytes->size() / kItemRecordSize);
   for (std::size_t offset = 0; offset + kItemRecordSize <= bytes->size();
        offset += kItemRecordSize) {
     records.push_back(DecodeItemRecord(bytes->subspan(offset, kItemRecordSize)));

@@ -59,7 +59,8 @@ struct ToClientLayout {
 // XOR with the keys as they stand before this packet's advance: every whole
 // group takes the same key32, the 1- to 3-byte tail its own keys. `in` and
 // `out` are the same bytes when a packet is sealed in place.
-void mask(const unsigned char* in, unsigned char* out, std::size_t n, const DirectionKeys& k) {
+[[gnu::always_inline]] inline void mask(const unsigned char* in, unsigned char* out, std::size_t n,
+                                        const DirectionKeys& k) {
   const std::size_t i = n & ~std::size_t{3};
   kelvane::detail::MaskGroups(in, out, i, k.key32);
   switch (n - i) {
