@@ -34,9 +34,8 @@ void Form1::WireSlot(std::size_t index) {
     slots_[index]->handshakeDeadline->Stop();
     Publish([index](ConnectionObserver& observer) { observer.HandshakeDone(index); });
   });
-  slot.session.SetLoginGate([this, index](const std::filesystem::path& characterFile) {
-    return AdmitLogin(index, characterFile);
-  });
+  slot.session.SetLoginGate(
+      [this, index](std::string_view characterFile) { return AdmitLogin(index, characterFile); });
   slot.session.SetLoggedInHandler([this, index](std::string_view fileName, bool found) {
     slots_[index]->loggedIn = true;
     ShowWorldTo(index);
@@ -177,7 +176,7 @@ void Form1::IdleCheck(std::size_t index) {
 }
 
 // A login has come, whatever becomes of it: the login deadline is met.
-bool Form1::AdmitLogin(std::size_t index, const std::filesystem::path& characterFile) {
+bool Form1::AdmitLogin(std::size_t index, std::string_view characterFile) {
   SessionSlot& slot = *slots_[index];
   slot.loginDeadline->Stop();
   if (characterFile.empty() && settings_.requireCharacter) {

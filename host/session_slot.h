@@ -40,7 +40,7 @@ struct Form1::SessionSlot {
   // "slot N ADDR:PORT", what the connection's reports are about.
   std::string subject;
   // The character file of the latest login, empty when it had none.
-  std::filesystem::path characterFile;
+  std::string characterFile;
   RelayBudget relayBudget;
   // Why the host is ending the connection, told with its closed event.
   HostCause closing = HostCause::kNone;

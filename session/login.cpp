@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,12 +42,11 @@ void ServerSocket::Login(ByteView payload) {
 
   const std::string fileName = CharacterFileName(field);
   std::optional<quorvane::CharacterRecord> loaded;
-  std::filesystem::path characterFile;
+  std::string characterFile;
   if (const auto found = data_.Find(DataKind::kCharacter, fileName)) {
     // Its own name finds the file at once, without a second case-blind search.
     loaded = LoadCharacter(data_, *found, diagnostics_);
-    if (loaded)
-      characterFile = std::filesystem::path(DataFolderName(DataKind::kCharacter)) / *found;
+    if (loaded) characterFile = *found;
   }
   if (loginGate_ && !loginGate_(characterFile)) return;
 

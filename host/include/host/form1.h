@@ -8,7 +8,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -197,7 +196,7 @@ class Form1 {
   void Deadline(std::size_t index, HostCause cause);
   void IdleCheck(std::size_t index);
   static void StopDeadlines(SessionSlot& slot);
-  bool AdmitLogin(std::size_t index, const std::filesystem::path& characterFile);
+  bool AdmitLogin(std::size_t index, std::string_view characterFile);
   // Ends the connection in `index` at once, telling observers `cause`.
   void CloseFor(std::size_t index, HostCause cause);
   // The login rate limit of the connection in `index`: false drops the login.

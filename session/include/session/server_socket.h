@@ -9,7 +9,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -57,12 +56,13 @@ class ServerSocket {
   // Bytes arrived from the client, before they are handled.
   using ArrivalHandler = std::function<void()>;
   // Asked for every login once its character file is looked up, before the
-  // login changes or sends anything. `characterFile` is the file the name
-  // selected, empty when there is none or it could not be read. False
+  // login changes or sends anything. `characterFile` is the name of the file
+  // in characters/ that the name selected, empty when there is none or it
+  // could not be read. False
   // refuses the login: it then changes and sends nothing, and the gate may
   // close the connection, which ends the arrival. Without a gate every login
   // goes through.
-  using LoginGate = std::function<bool(const std::filesystem::path& characterFile)>;
+  using LoginGate = std::function<bool(std::string_view characterFile)>;
   // Asked before each login packet (200) is handled; false drops it. The
   // packet was opened all the same, so the receive sequence stays in step.
   using LoginRateGate = std::function<bool()>;
