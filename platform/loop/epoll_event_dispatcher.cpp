@@ -92,8 +92,14 @@ void EpollEventDispatcher::Update(int fd) {
     watched.in = In::kEpoll;
     return;
   }
-  // A regular file (EPERM): poll calls it ready for everything, always.
+  const bool regularFile = errno == EPERM;
   if (watched.in == In::kEpoll) ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+  if (!regularFile) {
+    // Closed already (EBADF): there is nothing to wait for.
+    watched.in = In::kNothing;
+    return;
+  }
+  // poll calls a regular file ready for everything, always.
   watched.in = In::kAlwaysReady;
   ++alwaysReady_;
 }

@@ -150,6 +150,27 @@ TEST(EpollEventDispatcherTest, ARegularFileIsAlwaysReady) {
   ::close(fd);
 }
 
+// A descriptor closed before its notifier is enabled has nothing to wait
+// for: the notifier never fires, and the loop still waits.
+TEST(EpollEventDispatcherTest, ANotifierOnAClosedDescriptorStaysQuiet) {
+  int fd = -1;
+  {
+    SocketPair pair;
+    fd = pair.ends[0];
+  }
+  QSocketNotifier readable(fd, QSocketNotifier::Read);
+  bool fired = false;
+  QObject::connect(&readable, &QSocketNotifier::activated, [&] { fired = true; });
+  QEventLoop loop;
+  QTimer::singleShot(30ms, &loop, &QEventLoop::quit);
+  QElapsedTimer waited;
+  waited.start();
+  loop.exec();
+  EXPECT_GE(waited.elapsed(), 30);
+  EXPECT_FALSE(fired);
+  readable.setEnabled(false);
+}
+
 TEST(EpollEventDispatcherTest, TimersFireInDeadlineOrderNeverEarly) {
   std::vector<int> order;
   QElapsedTimer clock;
