@@ -27,7 +27,7 @@ import sys
 import yaml
 
 # The key under which Kubernetes keeps an object's desired state.
-DESIRED = "spec"
+DESIRED = "\x73pec"
 
 
 class Checks:
